@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian 12 machine lacks to build and test Kavla Setup.
+# Idempotent: every step checks first, so a second run takes seconds.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+tp="$here/third_party"
+need_root() { [ "$(id -u)" = 0 ] || { echo "install-deps: run as root" >&2; exit 1; }; }
+
+pkgs=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
+      cmake ninja-build make wine wine64 xvfb x11-utils xauth imagemagick
+      googletest qemu-user locales dpkg-dev osslsigncode openssl)
+pkgs32=(wine32:i386 libwine:i386)
+
+missing=()
+for p in "${pkgs[@]}" "${pkgs32[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+# npm usually comes with the machine's Node.js; Debian's own npm only where it lacks.
+command -v npm >/dev/null || missing+=(npm)
+
+# Source entries for the two libraries built with the project: the Debian 12
+# package of TinyXML (with its security patches) and Debian 13's mbedTLS 3.6.
+# The mirror is taken from the machine's own apt configuration.
+src_list=/etc/apt/sources.list.d/kavla-src.sources
+if [ ! -f "$src_list" ]; then
+  need_root
+  uri=$(awk '/^URIs:/{print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)
+  [ -n "$uri" ] || uri=$(awk '$1=="deb"{print $2; exit}' /etc/apt/sources.list 2>/dev/null || true)
+  [ -n "$uri" ] || { echo "install-deps: no Debian mirror configured" >&2; exit 1; }
+  cat > "$src_list" <<SRC
+Types: deb-src
+URIs: $uri
+Suites: bookworm
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+
+Types: deb-src
+URIs: $uri
+Suites: trixie
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SRC
+  # Binary packages stay on bookworm: trixie is for source only.
+  updated=0
+fi
+
+if [ ${#missing[@]} -gt 0 ] || [ "${updated:-1}" = 0 ] \
+   || [ ! -d "$tp/tinyxml" ] || [ ! -d "$tp/mbedtls" ]; then
+  need_root
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  [ ${#missing[@]} -eq 0 ] || apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# zh_CN.UTF-8 so that Wine converts Chinese texts through code page 936.
+if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf8$'; then
+  need_root
+  sed -i 's/^# *zh_CN.UTF-8 UTF-8/zh_CN.UTF-8 UTF-8/' /etc/locale.gen
+  grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' >> /etc/locale.gen
+  locale-gen >/dev/null
+fi
+
+# 32-bit Wine runs under qemu-i386 on kernels without 32-bit support.
+if [ -e /usr/bin/qemu-i386 ] && [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
+  if [ "$(id -u)" = 0 ]; then
+    [ -e /proc/sys/fs/binfmt_misc/register ] || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc || true
+    if [ -w /proc/sys/fs/binfmt_misc/register ]; then
+      printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:F' \
+        > /proc/sys/fs/binfmt_misc/register || echo "install-deps: binfmt registration failed" >&2
+    fi
+  fi
+fi
+
+# Library sources, unpacked with Debian's patches applied.
+fetch_src() { # name package suite
+  local dir="$tp/$1"
+  [ -d "$dir" ] && return 0
+  mkdir -p "$tp/.dl"
+  (cd "$tp/.dl" && rm -rf ./* && apt-get source -qq "$2/$3" >/dev/null)
+  local d
+  d=$(find "$tp/.dl" -mindepth 1 -maxdepth 1 -type d | head -n1)
+  mv "$d" "$dir"
+  rm -rf "$tp/.dl"
+}
+fetch_src tinyxml tinyxml bookworm
+fetch_src mbedtls mbedtls trixie
+
+# The real 7-Zip console extractor, for the payload of tests and the demo.
+if [ ! -f "$tp/7zip-bin/win/x64/7za.exe" ]; then
+  mkdir -p "$tp/.npm"
+  (cd "$tp/.npm" && npm pack --silent 7zip-bin >/dev/null && tar xzf 7zip-bin-*.tgz)
+  rm -rf "$tp/7zip-bin"; mv "$tp/.npm/package" "$tp/7zip-bin"; rm -rf "$tp/.npm"
+fi
+echo "install-deps: ready"

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Runs a Windows program of the build under Wine in a throwaway prefix.
+#   wine-run.sh [--arch x64|x86] [--root DIR] [--keep PREFIX] PROGRAM [ARGS...]
+# The base prefix is made once per build tree (wineboot, crash dialog off);
+# each run gets a fresh copy of it (hard links for the system folders, real
+# copies of the registry), so every test has a hermetic Windows of its own.
+# Xvfb is started on first use and shared by all runs (harness.sh stops it).
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+arch=x64
+keep=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --arch) arch=$2; shift 2 ;;
+    --keep) keep=$2; shift 2 ;;
+    --root) export KAVLA_WINE_ROOT=$2; shift 2 ;;
+    *) break ;;
+  esac
+done
+[ $# -ge 1 ] || { echo "usage: wine-run.sh [--arch x64|x86] [--keep DIR] PROGRAM [ARGS...]" >&2; exit 2; }
+source "$here/harness.sh"
+harness_env
+harness_base_prefix
+harness_xvfb
+
+if [ -n "$keep" ]; then
+  prefix=$keep
+else
+  prefix=$(mktemp -d "$KAVLA_WINE_ROOT/run.XXXXXX")
+fi
+[ -f "$prefix/system.reg" ] || harness_copy_prefix "$prefix"
+export WINEPREFIX=$prefix
+
+loader=/usr/lib/wine/wine64
+[ "$arch" = x86 ] && loader=/usr/lib/wine/wine
+set +e
+"$loader" "$@"
+rc=$?
+set -e
+# Programs the test left running (or a wineserver waiting for them) end here.
+/usr/lib/wine/wineserver -k 2>/dev/null || true
+/usr/lib/wine/wineserver -w 2>/dev/null || true
+[ -n "$keep" ] || rm -rf "$prefix"
+exit $rc

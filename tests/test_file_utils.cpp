@@ -1,0 +1,112 @@
+// File and folder utilities on real files of the test's prefix.
+#include <gtest/gtest.h>
+#include "file.h"
+#include "testutil.h"
+
+TEST(PathJoin, JoinsWithBackslashAndRefusesToCut)
+{
+    char sz[UTL_MAX_PATH];
+    ASSERT_TRUE(utl_PathJoin(sz, sizeof(sz), "C:\\tmp", "a.txt"));
+    EXPECT_STREQ("C:\\tmp\\a.txt", sz);
+    ASSERT_TRUE(utl_PathJoin(sz, sizeof(sz), "", "a"));
+    EXPECT_STREQ("\\a", sz);
+    // 255 + 1 + 3 = 259 characters fit; one more reaches the limit.
+    std::string strFolder(255, 'f');
+    EXPECT_TRUE(utl_PathJoin(sz, sizeof(sz), strFolder.c_str(), "abc"));
+    EXPECT_FALSE(utl_PathJoin(sz, sizeof(sz), strFolder.c_str(), "abcd"));
+    EXPECT_STREQ("", sz);
+    char szSmall[8];
+    EXPECT_FALSE(utl_PathJoin(szSmall, sizeof(szSmall), "C:\\x", "abc"));
+    EXPECT_TRUE(utl_PathJoin(szSmall, sizeof(szSmall), "C:", "abcd"));
+    EXPECT_FALSE(utl_PathJoin(sz, sizeof(sz), NULL, "a"));
+}
+
+TEST(PlainFileName, AcceptsBareNamesOnly)
+{
+    const char* const apszGood[] = {"a.txt", "Qt.7z", "office-cfg.xml", "KavlaComponent.exe",
+                                    "^Kavla_end^", "name with space.txt", "..a", "a..b", "CONFIG.SYS",
+                                    "COM10", "\xc4\xe3\xba\xc3.txt"};
+    for (const char* psz : apszGood)
+        EXPECT_TRUE(utl_IsPlainFileName(psz)) << psz;
+    const char* const apszBad[] = {"", ".", "..", "..\\..\\x.dll", "C:\\x", "sub\\x", "a/b",
+                                   "name:stream", "C:x", "a*", "a?", "a\"b", "a<b", "a>b", "a|b",
+                                   "trail.", "trail ", "CON", "con.txt", "NUL", "Com1", "lpt9.log",
+                                   "AUX.", "\x01x", "tab\tname"};
+    for (const char* psz : apszBad)
+        EXPECT_FALSE(utl_IsPlainFileName(psz)) << psz;
+    EXPECT_FALSE(utl_IsPlainFileName(NULL));
+}
+
+TEST(FileExists, FilesFoldersAndPatterns)
+{
+    std::string dir = kt::NewTempFolder("exists");
+    ASSERT_TRUE(kt::MakeDirs(dir + "\\sub"));
+    EXPECT_FALSE(utl_FileExists((dir + "\\*.*").c_str()));
+    EXPECT_FALSE(utl_FileExists((dir + "\\sub").c_str()));
+    EXPECT_TRUE(utl_FolderExists((dir + "\\sub").c_str()));
+    ASSERT_TRUE(kt::WriteBytes(dir + "\\one.txt", "1"));
+    EXPECT_TRUE(utl_FileExists((dir + "\\*.*").c_str()));
+    EXPECT_TRUE(utl_FileExists((dir + "\\one.txt").c_str()));
+    EXPECT_FALSE(utl_FolderExists((dir + "\\one.txt").c_str()));
+    EXPECT_FALSE(utl_FileExists((dir + "\\missing.txt").c_str()));
+    EXPECT_FALSE(utl_FolderExists((dir + "\\missing").c_str()));
+    EXPECT_FALSE(utl_FileExists(""));
+    EXPECT_FALSE(utl_FileExists(NULL));
+}
+
+TEST(DeleteFolderTree, RemovesReadOnlyFilesDeepInTheTree)
+{
+    std::string dir = kt::NewTempFolder("tree");
+    std::string root = dir + "\\root";
+    ASSERT_TRUE(kt::WriteBytes(root + "\\a.txt", "a"));
+    ASSERT_TRUE(kt::WriteBytes(root + "\\s1\\b.txt", "b"));
+    ASSERT_TRUE(kt::WriteBytes(root + "\\s1\\s2\\ro.txt", "ro"));
+    ASSERT_TRUE(kt::MakeDirs(root + "\\s1\\s3"));
+    SetFileAttributesA((root + "\\s1\\s2\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    ASSERT_TRUE(kt::WriteBytes(dir + "\\outside.txt", "keep"));
+
+    EXPECT_TRUE(utl_DeleteFolderTree(root.c_str()));
+    EXPECT_FALSE(kt::Exists(root));
+    EXPECT_TRUE(kt::Exists(dir + "\\outside.txt"));
+    // A folder that is not there counts as removed.
+    EXPECT_TRUE(utl_DeleteFolderTree(root.c_str()));
+}
+
+TEST(DeleteFiles, PatternKeepsFoldersAndOtherFiles)
+{
+    std::string dir = kt::NewTempFolder("delfiles");
+    ASSERT_TRUE(kt::WriteBytes(dir + "\\a.log", "a"));
+    ASSERT_TRUE(kt::WriteBytes(dir + "\\b.log", "b"));
+    ASSERT_TRUE(kt::WriteBytes(dir + "\\c.txt", "c"));
+    ASSERT_TRUE(kt::WriteBytes(dir + "\\sub.log\\inner.log", "i"));
+    SetFileAttributesA((dir + "\\b.log").c_str(), FILE_ATTRIBUTE_READONLY);
+    utl_DeleteFiles(dir.c_str(), "*.log");
+    EXPECT_EQ((std::vector<std::string>{"c.txt", "sub.log"}), kt::ListFolder(dir));
+    EXPECT_TRUE(kt::Exists(dir + "\\sub.log\\inner.log"));
+    utl_DeleteFiles(dir.c_str(), "nothing*.zzz");
+    EXPECT_EQ(2u, kt::ListFolder(dir).size());
+}
+
+TEST(DeleteSubfolders, KeepsTheFolderOwnFiles)
+{
+    std::string dir = kt::NewTempFolder("delsub");
+    ASSERT_TRUE(kt::WriteBytes(dir + "\\keep.txt", "k"));
+    ASSERT_TRUE(kt::WriteBytes(dir + "\\s1\\x.txt", "x"));
+    ASSERT_TRUE(kt::WriteBytes(dir + "\\s2\\s3\\y.txt", "y"));
+    utl_DeleteSubfolders(dir.c_str());
+    EXPECT_EQ((std::vector<std::string>{"keep.txt"}), kt::ListFolder(dir));
+}
+
+TEST(RemoveFolder, FolderWithSubfolderStays)
+{
+    std::string dir = kt::NewTempFolder("rmfolder");
+    std::string f = dir + "\\f";
+    ASSERT_TRUE(kt::WriteBytes(f + "\\a.txt", "a"));
+    ASSERT_TRUE(kt::MakeDirs(f + "\\sub"));
+    utl_RemoveFolder(f.c_str());
+    EXPECT_EQ((std::vector<std::string>{"sub"}), kt::ListFolder(f));
+    std::string g = dir + "\\g";
+    ASSERT_TRUE(kt::WriteBytes(g + "\\a.txt", "a"));
+    utl_RemoveFolder(g.c_str());
+    EXPECT_FALSE(kt::Exists(g));
+}

@@ -1,0 +1,164 @@
+// File and folder utilities. Searches go through FindFirstFileA so that both
+// plain paths and wildcard patterns are accepted.
+#include "file.h"
+#include <ctype.h>
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+void CloseFind(HANDLE& hFind)
+{
+    if (hFind != INVALID_HANDLE_VALUE) {
+        FindClose(hFind);
+        hFind = INVALID_HANDLE_VALUE;
+    }
+}
+
+bool IsDotEntry(const char* pszName)
+{
+    return strcmp(pszName, ".") == 0 || strcmp(pszName, "..") == 0;
+}
+
+// 1 when an entry matching the pattern is (bWantFolder) or is not a folder.
+int AnyEntry(const char* pszPath, bool bWantFolder)
+{
+    if (!pszPath || !*pszPath)
+        return 0;
+    WIN32_FIND_DATAA fd;
+    HANDLE hFind = FindFirstFileA(pszPath, &fd);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return 0;
+    int nFound = 0;
+    do {
+        bool bFolder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (bFolder == bWantFolder) {
+            nFound = 1;
+            break;
+        }
+    } while (FindNextFileA(hFind, &fd));
+    CloseFind(hFind);
+    return nFound;
+}
+
+} // namespace
+
+int utl_FileExists(const char* pszPath)
+{
+    return AnyEntry(pszPath, false);
+}
+
+int utl_FolderExists(const char* pszPath)
+{
+    return AnyEntry(pszPath, true);
+}
+
+int utl_PathJoin(char* pszOut, size_t cbOut, const char* pszFolder, const char* pszName)
+{
+    if (!pszOut || cbOut == 0)
+        return 0;
+    pszOut[0] = '\0';
+    if (!pszFolder || !pszName)
+        return 0;
+    size_t nLen = strlen(pszFolder) + 1 + strlen(pszName);
+    if (nLen >= cbOut || nLen >= UTL_MAX_PATH)
+        return 0;
+    snprintf(pszOut, cbOut, "%s\\%s", pszFolder, pszName);
+    return 1;
+}
+
+void utl_DeleteFiles(const char* pszFolder, const char* pszPattern)
+{
+    char szSearch[UTL_MAX_PATH];
+    if (!utl_PathJoin(szSearch, sizeof(szSearch), pszFolder, pszPattern))
+        return;
+    WIN32_FIND_DATAA fd;
+    HANDLE hFind = FindFirstFileA(szSearch, &fd);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            continue;
+        char szFile[UTL_MAX_PATH];
+        if (!utl_PathJoin(szFile, sizeof(szFile), pszFolder, fd.cFileName))
+            continue;
+        SetFileAttributesA(szFile, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(szFile);
+    } while (FindNextFileA(hFind, &fd));
+    CloseFind(hFind);
+}
+
+void utl_DeleteSubfolders(const char* pszFolder)
+{
+    char szSearch[UTL_MAX_PATH];
+    if (!utl_PathJoin(szSearch, sizeof(szSearch), pszFolder, "*"))
+        return;
+    WIN32_FIND_DATAA fd;
+    HANDLE hFind = FindFirstFileA(szSearch, &fd);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || IsDotEntry(fd.cFileName))
+            continue;
+        char szSub[UTL_MAX_PATH];
+        if (utl_PathJoin(szSub, sizeof(szSub), pszFolder, fd.cFileName))
+            utl_DeleteFolderTree(szSub);
+    } while (FindNextFileA(hFind, &fd));
+    CloseFind(hFind);
+}
+
+int utl_DeleteFolderTree(const char* pszFolder)
+{
+    if (!utl_FolderExists(pszFolder))
+        return 1;
+    utl_DeleteFiles(pszFolder, "*.*");
+    utl_DeleteSubfolders(pszFolder);
+    SetFileAttributesA(pszFolder, FILE_ATTRIBUTE_NORMAL);
+    return RemoveDirectoryA(pszFolder) ? 1 : 0;
+}
+
+void utl_RemoveFolder(const char* pszFolder)
+{
+    if (!utl_FolderExists(pszFolder))
+        return;
+    utl_DeleteFiles(pszFolder, "*.*");
+    RemoveDirectoryA(pszFolder);
+}
+
+int utl_IsPlainFileName(const char* pszName)
+{
+    if (!pszName || !*pszName || IsDotEntry(pszName))
+        return 0;
+    size_t nLen = strlen(pszName);
+    if (nLen >= UTL_MAX_PATH)
+        return 0;
+    for (const unsigned char* p = (const unsigned char*)pszName; *p; ++p) {
+        // Double-byte code pages: a trail byte may equal '\\' (0x5C) but is no
+        // separator. Windows itself treats it as one in paths, so such a name
+        // is refused like any name holding a separator.
+        if (*p < 0x20 || strchr("\\/:*?\"<>|", *p))
+            return 0;
+    }
+    // Windows drops trailing dots and spaces, which would change the name.
+    char cLast = pszName[nLen - 1];
+    if (cLast == '.' || cLast == ' ')
+        return 0;
+    // Device names reach a device, not a file, whatever the extension.
+    static const char* const apszDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    char szBase[16] = {0};
+    size_t nBase = strcspn(pszName, ".");
+    if (nBase < sizeof(szBase)) {
+        for (size_t i = 0; i < nBase; ++i)
+            szBase[i] = (char)toupper((unsigned char)pszName[i]);
+        // Trailing spaces before the extension are ignored by Windows too.
+        while (nBase > 0 && szBase[nBase - 1] == ' ')
+            szBase[--nBase] = '\0';
+        for (const char* pszDev : apszDevices)
+            if (strcmp(szBase, pszDev) == 0)
+                return 0;
+        if (nBase == 4 && (strncmp(szBase, "COM", 3) == 0 || strncmp(szBase, "LPT", 3) == 0)
+            && szBase[3] >= '1' && szBase[3] <= '9')
+            return 0;
+    }
+    return 1;
+}

@@ -1,0 +1,37 @@
+// File and folder utilities on ANSI paths of at most 260 bytes. They return a
+// success flag and log nothing; none deletes anything outside the folder it
+// is given, and read-only files are made normal before they are deleted.
+#pragma once
+#include <windows.h>
+#include <stddef.h>
+
+// Longest path, terminator included, that the program handles.
+#define UTL_MAX_PATH 260
+
+// 1 when at least one entry matching the path or pattern is not a folder.
+int utl_FileExists(const char* pszPath);
+// 1 when at least one entry matching the path or pattern is a folder.
+int utl_FolderExists(const char* pszPath);
+// Deletes every non-folder entry of pszFolder\pszPattern (attributes made
+// normal first); individual failures are ignored.
+void utl_DeleteFiles(const char* pszFolder, const char* pszPattern);
+// utl_DeleteFolderTree on every subfolder; the folder's own files stay.
+void utl_DeleteSubfolders(const char* pszFolder);
+// Deletes the folder with everything in it; 1 when it does not exist or was
+// removed, 0 when removing it failed.
+int utl_DeleteFolderTree(const char* pszFolder);
+// Deletes the folder's files and tries to remove it; subfolders are kept, so
+// a folder that has any stays.
+void utl_RemoveFolder(const char* pszFolder);
+
+// Joins a folder and a name with "%s\%s" into pszOut. Fails (0, pszOut
+// emptied) instead of cutting when the result does not fit cbOut bytes or
+// would reach UTL_MAX_PATH characters. An empty folder gives "\name".
+int utl_PathJoin(char* pszOut, size_t cbOut, const char* pszFolder, const char* pszName);
+
+// 1 when pszName is a plain file name that stays inside the folder it is
+// joined to: not empty, no '\\', '/' or ':', not "." or "..", no control
+// characters, no trailing dot or space, and not a device name (CON, NUL,
+// COM1...). Names from outside (payload records, settings values) pass this
+// before they are joined.
+int utl_IsPlainFileName(const char* pszName);

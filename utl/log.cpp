@@ -1,0 +1,148 @@
+// The three log writers share one routine that differs only in folder, file
+// name stem and line prefix. Files are opened and closed for every line so
+// that the setup program and the programs it starts can share them.
+#include "log.h"
+#include "file.h"
+#include "sys.h"
+#include <windows.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+int g_nLogDetail = 0;
+
+namespace {
+
+enum LogKind { LOG_SETUP, LOG_UTL, LOG_SIMPLE };
+
+// <drive>:\KavlaLog of the system drive, C:\KavlaLog when it is unknown.
+void GetLogFolder(LogKind eKind, char* pszFolder, size_t cbFolder)
+{
+    if (eKind == LOG_SIMPLE) {
+        snprintf(pszFolder, cbFolder, "c:\\KavlaLog");
+        return;
+    }
+    char szDrive[261] = {0};
+    if (!utl_GetSysDrive("setup", szDrive, sizeof(szDrive)))
+        strcpy(szDrive, "C");
+    snprintf(pszFolder, cbFolder, "%s:\\KavlaLog", szDrive);
+}
+
+void CloseFileHandle(HANDLE& hFile)
+{
+    if (hFile != INVALID_HANDLE_VALUE) {
+        CloseHandle(hFile);
+        hFile = INVALID_HANDLE_VALUE;
+    }
+}
+
+void WriteText(HANDLE hFile, const char* pszText)
+{
+    DWORD dwWritten = 0;
+    DWORD dwLen = (DWORD)strlen(pszText);
+    if (dwLen)
+        WriteFile(hFile, pszText, dwLen, &dwWritten, NULL);
+}
+
+int WriteLine(LogKind eKind, const char* pszModule, const char* pszMsg, int bDetail)
+{
+    char szFolder[UTL_MAX_PATH] = {0};
+    GetLogFolder(eKind, szFolder, sizeof(szFolder));
+    if (!utl_FolderExists(szFolder))
+        CreateDirectoryA(szFolder, NULL);
+
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+
+    // The stem and the delete pattern of the writer; the last two digits of
+    // the date part are the day of the week, which makes the weekly ring.
+    char szStem[UTL_MAX_PATH] = {0};
+    if (eKind == LOG_SETUP)
+        snprintf(szStem, sizeof(szStem), "setup");
+    else if (eKind == LOG_UTL)
+        snprintf(szStem, sizeof(szStem), "stp_%s", pszModule ? pszModule : "");
+    else
+        snprintf(szStem, sizeof(szStem), "%s", pszModule ? pszModule : "");
+
+    char szName[UTL_MAX_PATH] = {0}, szPattern[UTL_MAX_PATH] = {0};
+    char szPath[UTL_MAX_PATH] = {0};
+    int nName = snprintf(szName, sizeof(szName), "%s%04u%02u%02u%02u.log", szStem, st.wYear,
+                         st.wMonth, st.wDay, st.wDayOfWeek);
+    int nPat = snprintf(szPattern, sizeof(szPattern), "%s*%02u.log", szStem, st.wDayOfWeek);
+    if (nName < 0 || nPat < 0 || (size_t)nName >= sizeof(szName) || (size_t)nPat >= sizeof(szPattern)
+        || !utl_PathJoin(szPath, sizeof(szPath), szFolder, szName))
+        return 0;
+
+    HANDLE hFile = INVALID_HANDLE_VALUE;
+    if (utl_FileExists(szPath)) {
+        hFile = CreateFileA(szPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    } else {
+        utl_DeleteFiles(szFolder, szPattern);
+        hFile = CreateFileA(szPath, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, NULL);
+        // Another process or thread wrote the day's first line meanwhile.
+        if (hFile == INVALID_HANDLE_VALUE
+            && (GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS))
+            hFile = CreateFileA(szPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    }
+    if (hFile == INVALID_HANDLE_VALUE)
+        return 0;
+
+    char szStamp[64];
+    snprintf(szStamp, sizeof(szStamp), "[%04u-%02u-%02u %02u:%02u:%02u] ", st.wYear, st.wMonth,
+             st.wDay, st.wHour, st.wMinute, st.wSecond);
+    char szThread[32];
+    snprintf(szThread, sizeof(szThread), eKind == LOG_UTL ? "[0x%lx] " : "[%lx] ",
+             (unsigned long)GetCurrentThreadId());
+
+    SetFilePointer(hFile, 0, NULL, FILE_END);
+    WriteText(hFile, szStamp);
+    if (bDetail)
+        WriteText(hFile, "[DTL] ");
+    WriteText(hFile, szThread);
+    WriteText(hFile, pszMsg ? pszMsg : "");
+    WriteText(hFile, "\r\n");
+    CloseFileHandle(hFile);
+    return 1;
+}
+
+} // namespace
+
+int SetupLog(const char* pszMsg)
+{
+    return WriteLine(LOG_SETUP, NULL, pszMsg, 0);
+}
+
+int utl_Log(const char* pszModule, const char* pszMsg, int bDetail)
+{
+    if (bDetail && g_nLogDetail == 0)
+        return 0;
+    return WriteLine(LOG_UTL, pszModule, pszMsg, bDetail);
+}
+
+int utl_SimpleLog(const char* pszModule, const char* pszMsg)
+{
+    return WriteLine(LOG_SIMPLE, pszModule, pszMsg, 0);
+}
+
+int SetupLogF(const char* pszFmt, ...)
+{
+    char szMsg[2048];
+    va_list args;
+    va_start(args, pszFmt);
+    vsnprintf(szMsg, sizeof(szMsg), pszFmt, args);
+    va_end(args);
+    return SetupLog(szMsg);
+}
+
+int utl_LogF(const char* pszModule, const char* pszFmt, ...)
+{
+    char szMsg[2048];
+    va_list args;
+    va_start(args, pszFmt);
+    vsnprintf(szMsg, sizeof(szMsg), pszFmt, args);
+    va_end(args);
+    return utl_Log(pszModule, szMsg, 0);
+}

@@ -1,0 +1,43 @@
+// Payload Pack: a container of named files behind a 17-byte header, every
+// byte but the length fields passed through the mixing transform. The setup
+// executable carries one at file offset 3,300,000.
+#pragma once
+#include <windows.h>
+
+#define PACK_SETUP_OFFSET 3300000u
+#define PACK_MAGIC "^-=Kavla=-^ Vorn "
+#define PACK_MAGIC_LEN 17
+#define PACK_END_NAME "^Kavla_end^"
+#define PACK_MAX_NAME 64
+#define PACK_BUF_SIZE 4096
+
+// Error numbers of the reader and the writer.
+enum {
+    PACK_ERR_NULL_ARG = 150, PACK_ERR_PATH_LEN = 151, PACK_ERR_NO_SOURCE = 152,
+    PACK_ERR_NO_CONTAINER = 153, PACK_ERR_DELETE = 154, PACK_ERR_SIZE = 155,
+    PACK_ERR_OPEN = 156, PACK_ERR_WRITE = 157, PACK_ERR_NO_DEST = 158,
+    PACK_ERR_HEADER_READ = 159, PACK_ERR_MAGIC = 160, PACK_ERR_NAME_LEN = 161,
+    PACK_ERR_DATA_LEN = 162, PACK_ERR_PAST_END = 163, PACK_ERR_NAME_READ = 164,
+    PACK_ERR_OUTPUT = 165, PACK_ERR_CONTENT_READ = 166
+};
+
+// Replaces every byte by its two's-complement negation, in place.
+void MixBuffer(BYTE* pbBuf, DWORD dwLen);
+// Mixes the caller's buffer in place and writes it with one write call.
+int MixAndWrite(HANDLE hFile, BYTE* pbBuf, DWORD dwLen);
+// Reads exactly dwLen bytes with one read call and mixes them in place; a
+// short read is a failure and leaves the buffer unmixed.
+int ReadAndMix(HANDLE hFile, BYTE* pbBuf, DWORD dwLen);
+
+// Extracts the container at dwOffset of pszSrcPath\pszSrcFile into the
+// existing folder pszDstPath. 1 on success, else 0 with *pdwErr set.
+int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* pszDstPath,
+                   DWORD* pdwErr, DWORD dwOffset);
+// Appends pszSrcPath\pszSrcFile as one record named pszSrcFile to the
+// container pszDstPath\pszDstFile; bAdd 0 starts a new container.
+int utl_FilePack(const char* pszSrcPath, const char* pszSrcFile, const char* pszDstPath,
+                 const char* pszDstFile, DWORD* pdwErr, int bAdd);
+// 1 and the two halves of the size when pszPath names an existing file.
+int utl_GetFileSize(const char* pszPath, DWORD* pdwSizeHigh, DWORD* pdwSizeLow);
+// Makes or reuses <system drive>:\tmp\<prefix><n> and copies its path into pszBuf.
+int utl_CreateTmpDir(char* pszBuf, DWORD dwBufSize, const char* pszPrefix, int bUseTick, int bClean);

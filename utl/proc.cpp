@@ -1,0 +1,118 @@
+// Process utilities: Toolhelp snapshot search and command output capture.
+#include "proc.h"
+#include "log.h"
+#include <windows.h>
+#include <tlhelp32.h>
+#include <stdio.h>
+#include <string.h>
+#include <vector>
+
+namespace {
+
+void CloseHandleSafe(HANDLE& h)
+{
+    if (h && h != INVALID_HANDLE_VALUE) {
+        CloseHandle(h);
+    }
+    h = NULL;
+}
+
+} // namespace
+
+int chkProcExist(const char* pszModule, const char* pszExeName)
+{
+    char szMsg[128];
+    HANDLE hSnap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (hSnap == INVALID_HANDLE_VALUE) {
+        snprintf(szMsg, sizeof(szMsg), "chkProcExist: createToolSnap failed with err: %d",
+                 (int)GetLastError());
+        utl_Log(pszModule, szMsg, 0);
+        return PROC_LIST_ERROR;
+    }
+    PROCESSENTRY32 pe;
+    memset(&pe, 0, sizeof(pe));
+    pe.dwSize = sizeof(pe);
+    if (!Process32First(hSnap, &pe)) {
+        snprintf(szMsg, sizeof(szMsg), "chkProcExist: process32First failed with err: %d",
+                 (int)GetLastError());
+        utl_Log(pszModule, szMsg, 0);
+        CloseHandleSafe(hSnap);
+        return PROC_LIST_ERROR;
+    }
+    int nResult = PROC_NOT_RUNNING;
+    do {
+        if (pszExeName && lstrcmpiA(pe.szExeFile, pszExeName) == 0) {
+            nResult = PROC_RUNNING;
+            break;
+        }
+    } while (Process32Next(hSnap, &pe));
+    CloseHandleSafe(hSnap);
+    return nResult;
+}
+
+int GetCmd(const char* pszCmd, std::string& strOut, const char* pszModule)
+{
+    char szMsg[128];
+    SECURITY_ATTRIBUTES sa = {sizeof(SECURITY_ATTRIBUTES), NULL, TRUE};
+    HANDLE hRead = NULL, hWrite = NULL;
+    if (!CreatePipe(&hRead, &hWrite, &sa, 0)) {
+        snprintf(szMsg, sizeof(szMsg), "GetCmd: Create Pipe Failed with ErrCode:%lu",
+                 (unsigned long)GetLastError());
+        utl_Log(pszModule, szMsg, 0);
+        return 0;
+    }
+    // Only the write end goes to the child; our read end must not be
+    // inherited, or the pipe would never report the child's end.
+    SetHandleInformation(hRead, HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOA si;
+    GetStartupInfoA(&si);
+    si.hStdOutput = hWrite;
+    si.hStdError = hWrite;
+    si.wShowWindow = SW_HIDE;
+    si.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+    PROCESS_INFORMATION pi;
+    memset(&pi, 0, sizeof(pi));
+
+    // CreateProcessA may write into the command line, so it gets a copy.
+    std::string strCmd = pszCmd ? pszCmd : "";
+    std::vector<char> cmdBuf(strCmd.begin(), strCmd.end());
+    cmdBuf.push_back('\0');
+    if (!CreateProcessA(NULL, cmdBuf.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi)) {
+        snprintf(szMsg, sizeof(szMsg), "GetCmd: Create CMD Process Failed with ErrCode:%lu",
+                 (unsigned long)GetLastError());
+        utl_Log(pszModule, szMsg, 0);
+        CloseHandleSafe(hRead);
+        CloseHandleSafe(hWrite);
+        return 0;
+    }
+    if (WaitForSingleObject(pi.hProcess, 20) == WAIT_FAILED) {
+        utl_Log(pszModule, "GetCmd: WAIT_FAILED!", 0);
+        CloseHandleSafe(pi.hProcess);
+        CloseHandleSafe(pi.hThread);
+        CloseHandleSafe(hRead);
+        CloseHandleSafe(hWrite);
+        return 0;
+    }
+    CloseHandleSafe(hWrite);
+    CloseHandleSafe(pi.hProcess);
+    CloseHandleSafe(pi.hThread);
+
+    // Blocks until the command writes or closes its end of the pipe. Each
+    // piece is kept up to its first zero byte.
+    std::string strCollected;
+    bool bAny = false;
+    char szBuf[4097];
+    for (;;) {
+        memset(szBuf, 0, sizeof(szBuf));
+        DWORD dwRead = 0;
+        if (!ReadFile(hRead, szBuf, 4096, &dwRead, NULL) || dwRead == 0)
+            break;
+        bAny = true;
+        strCollected += szBuf;
+    }
+    if (bAny)
+        strOut = strCollected;
+    CloseHandleSafe(hRead);
+    return 1;
+}

@@ -1,0 +1,91 @@
+// System utilities: administrator check, system drive, free space.
+#include "sys.h"
+#include "log.h"
+#include <stdlib.h>
+#include <string.h>
+
+int IsCurUserAdmin(void)
+{
+    const char* pszModule = "IsCurUserAdmin";
+    HANDLE hToken = NULL;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &hToken)) {
+        utl_SimpleLog(pszModule, "Cannot open process token");
+        return 0;
+    }
+    int nResult = 0;
+    TOKEN_GROUPS* pGroups = NULL;
+    PSID pAdminSid = NULL;
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    DWORD cbGroups = 0;
+    GetTokenInformation(hToken, TokenGroups, NULL, 0, &cbGroups);
+    if (cbGroups)
+        pGroups = (TOKEN_GROUPS*)malloc(cbGroups);
+    if (!pGroups || !GetTokenInformation(hToken, TokenGroups, pGroups, cbGroups, &cbGroups)) {
+        utl_SimpleLog(pszModule, pGroups ? "GetTokenInformation error"
+                                         : "GetTokenInformation error with NULL!");
+        goto done;
+    }
+    if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                  DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &pAdminSid)) {
+        char szMsg[128];
+        wsprintfA(szMsg, "Cannot create SID for Administrators with Err:%u.", (unsigned)GetLastError());
+        utl_SimpleLog(pszModule, szMsg);
+        goto done;
+    }
+    // Deny-only counts too: the group is in the token whatever its attributes.
+    for (DWORD i = 0; i < pGroups->GroupCount; ++i) {
+        if (EqualSid(pGroups->Groups[i].Sid, pAdminSid)) {
+            nResult = 1;
+            break;
+        }
+    }
+done:
+    if (pAdminSid)
+        FreeSid(pAdminSid);
+    free(pGroups);
+    CloseHandle(hToken);
+    return nResult;
+}
+
+int utl_GetSysDrive(const char* pszModule, char* pszBuf, DWORD dwSize)
+{
+    if (!pszBuf || dwSize < 260) {
+        utl_Log(pszModule, "the len in is too small", 0);
+        return 0;
+    }
+    UINT uLen = GetSystemDirectoryA(pszBuf, 261);
+    if (uLen == 0 || uLen > 260)
+        return 0;
+    pszBuf[1] = '\0';
+    return 1;
+}
+
+unsigned long long utl_GetDiskFreeSpace(const char* pszPath)
+{
+    typedef BOOL(WINAPI * PFN_GETDISKFREEEX)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+    // Missing on the oldest Windows; looked up at run time with a fallback.
+    HMODULE hKernel = GetModuleHandleA("kernel32.dll");
+    PFN_GETDISKFREEEX pfnEx =
+        hKernel ? (PFN_GETDISKFREEEX)(void*)GetProcAddress(hKernel, "GetDiskFreeSpaceExA") : NULL;
+    if (pfnEx) {
+        ULARGE_INTEGER uFree, uTotal, uTotalFree;
+        if (!pfnEx(pszPath, &uFree, &uTotal, &uTotalFree))
+            return ~0ULL;
+        return uFree.QuadPart;
+    }
+    DWORD dwSpc = 0, dwBps = 0, dwFree = 0, dwTotal = 0;
+    if (!GetDiskFreeSpaceA(pszPath, &dwSpc, &dwBps, &dwFree, &dwTotal))
+        return ~0ULL;
+    return (unsigned long long)(DWORD)(dwSpc * dwBps * dwFree);
+}
+
+int utl_RestrictDllSearch(void)
+{
+    typedef BOOL(WINAPI * PFN_SETDEFAULTDLLDIRS)(DWORD);
+    HMODULE hKernel = GetModuleHandleA("kernel32.dll");
+    PFN_SETDEFAULTDLLDIRS pfn =
+        hKernel ? (PFN_SETDEFAULTDLLDIRS)(void*)GetProcAddress(hKernel, "SetDefaultDllDirectories") : NULL;
+    if (!pfn)
+        return 0;
+    return pfn(LOAD_LIBRARY_SEARCH_SYSTEM32) ? 1 : 0;
+}

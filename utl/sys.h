@@ -1,0 +1,16 @@
+// System utilities: administrator check, system drive and free space.
+#pragma once
+#include <windows.h>
+
+// 1 when the process token holds the Administrators group (enabled or deny-only).
+int IsCurUserAdmin(void);
+// 1 with the system folder's drive letter as a one-letter text in pszBuf.
+// dwSize must be at least 260 (callers give 261 bytes).
+int utl_GetSysDrive(const char* pszModule, char* pszBuf, DWORD dwSize);
+// Bytes free for the caller on the drive of pszPath; all bits set on failure.
+unsigned long long utl_GetDiskFreeSpace(const char* pszPath);
+
+// Restricts this process's DLL search to the system folder, so that no DLL
+// lying beside the program (a downloads folder) is ever loaded. Looked up at
+// run time: older systems lack SetDefaultDllDirectories. 1 when applied.
+int utl_RestrictDllSearch(void);
