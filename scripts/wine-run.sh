@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs a Windows program of the build under Wine in a throwaway prefix.
-#   wine-run.sh [--arch x64|x86] [--root DIR] [--keep PREFIX] PROGRAM [ARGS...]
+#   wine-run.sh [--arch x64|x86] [--root DIR] [--keep PREFIX]
+#               [--envfile FILE] [--env NAME=VALUE]... PROGRAM [ARGS...]
 # The base prefix is made once per build tree (wineboot, crash dialog off);
 # each run gets a fresh copy of it (hard links for the system folders, real
 # copies of the registry), so every test has a hermetic Windows of its own.
@@ -14,6 +15,8 @@ while [ $# -gt 0 ]; do
     --arch) arch=$2; shift 2 ;;
     --keep) keep=$2; shift 2 ;;
     --root) export KAVLA_WINE_ROOT=$2; shift 2 ;;
+    --envfile) source "$2"; shift 2 ;;
+    --env) export "${2?}"; shift 2 ;;
     *) break ;;
   esac
 done

@@ -1,6 +1,10 @@
 // The three log writers share one routine that differs only in folder, file
 // name stem and line prefix. Files are opened and closed for every line so
-// that the setup program and the programs it starts can share them.
+// that the setup program and the programs it starts can share them. A line
+// is written in one write under a byte-range lock of the file: several
+// processes append to the same file, and between one writer's seek to the
+// end and its write another writer's line would otherwise be overwritten
+// (append-only handles are not atomic under every Windows implementation).
 #include "log.h"
 #include "file.h"
 #include "sys.h"
@@ -8,6 +12,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
+#include <string>
 
 int g_nLogDetail = 0;
 
@@ -28,20 +33,35 @@ void GetLogFolder(LogKind eKind, char* pszFolder, size_t cbFolder)
     snprintf(pszFolder, cbFolder, "%s:\\KavlaLog", szDrive);
 }
 
+// Deletes the writer's files of the same weekday but of earlier dates. Today's
+// own file is spared: another process may have created it since this one
+// looked, and deleting it would lose that process's lines.
+void DeleteOldFiles(const char* pszFolder, const char* pszPattern, const char* pszToday)
+{
+    char szSearch[UTL_MAX_PATH];
+    if (!utl_PathJoin(szSearch, sizeof(szSearch), pszFolder, pszPattern))
+        return;
+    WIN32_FIND_DATAA fd;
+    HANDLE hFind = FindFirstFileA(szSearch, &fd);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        char szFile[UTL_MAX_PATH];
+        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || lstrcmpiA(fd.cFileName, pszToday) == 0
+            || !utl_PathJoin(szFile, sizeof(szFile), pszFolder, fd.cFileName))
+            continue;
+        SetFileAttributesA(szFile, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(szFile);
+    } while (FindNextFileA(hFind, &fd));
+    FindClose(hFind);
+}
+
 void CloseFileHandle(HANDLE& hFile)
 {
     if (hFile != INVALID_HANDLE_VALUE) {
         CloseHandle(hFile);
         hFile = INVALID_HANDLE_VALUE;
     }
-}
-
-void WriteText(HANDLE hFile, const char* pszText)
-{
-    DWORD dwWritten = 0;
-    DWORD dwLen = (DWORD)strlen(pszText);
-    if (dwLen)
-        WriteFile(hFile, pszText, dwLen, &dwWritten, NULL);
 }
 
 int WriteLine(LogKind eKind, const char* pszModule, const char* pszMsg, int bDetail)
@@ -78,9 +98,11 @@ int WriteLine(LogKind eKind, const char* pszModule, const char* pszMsg, int bDet
         hFile = CreateFileA(szPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     } else {
-        utl_DeleteFiles(szFolder, szPattern);
-        hFile = CreateFileA(szPath, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW,
-                            FILE_ATTRIBUTE_NORMAL, NULL);
+        DeleteOldFiles(szFolder, szPattern, szName);
+        // Shared for writing from the start: a second process appending
+        // meanwhile must not lose its line to a sharing violation.
+        hFile = CreateFileA(szPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
         // Another process or thread wrote the day's first line meanwhile.
         if (hFile == INVALID_HANDLE_VALUE
             && (GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS))
@@ -97,13 +119,20 @@ int WriteLine(LogKind eKind, const char* pszModule, const char* pszMsg, int bDet
     snprintf(szThread, sizeof(szThread), eKind == LOG_UTL ? "[0x%lx] " : "[%lx] ",
              (unsigned long)GetCurrentThreadId());
 
-    SetFilePointer(hFile, 0, NULL, FILE_END);
-    WriteText(hFile, szStamp);
+    std::string strLine = szStamp;
     if (bDetail)
-        WriteText(hFile, "[DTL] ");
-    WriteText(hFile, szThread);
-    WriteText(hFile, pszMsg ? pszMsg : "");
-    WriteText(hFile, "\r\n");
+        strLine += "[DTL] ";
+    strLine += szThread;
+    strLine += pszMsg ? pszMsg : "";
+    strLine += "\r\n";
+    OVERLAPPED ov;
+    memset(&ov, 0, sizeof(ov));
+    BOOL bLocked = LockFileEx(hFile, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &ov);
+    SetFilePointer(hFile, 0, NULL, FILE_END);
+    DWORD dwWritten = 0;
+    WriteFile(hFile, strLine.data(), (DWORD)strLine.size(), &dwWritten, NULL);
+    if (bLocked)
+        UnlockFileEx(hFile, 0, MAXDWORD, MAXDWORD, &ov);
     CloseFileHandle(hFile);
     return 1;
 }
