@@ -13,4 +13,3 @@ void CloseInstanceEvent(void)
 }
 int UnpackAndSetup(DWORD* pdwErr) { CloseInstanceEvent(); return 0; }
 int IsUninstallPrompt(const char* pszModule, char* pszPwdBuf) { return 0; }
-int EncryptPassword(char* pszOut, DWORD dwOutSize, const BYTE* pbPlain, DWORD dwPlainLen) { return 1; }

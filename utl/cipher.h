@@ -14,3 +14,12 @@ int EncryptPassword(char* pszOut, DWORD dwOutSize, const BYTE* pbPlain, DWORD dw
 // Decrypts a text into pbOut; *pdwLen is the capacity on entry and the count
 // of plain bytes on success. No terminator is added.
 int DecryptPassword(BYTE* pbOut, DWORD* pdwLen, const char* pszText);
+
+// Base64 of the stored text (alphabet A-Z a-z 0-9 + /, "=" padding).
+// Characters of the text for cbData bytes, terminator not included.
+size_t utl_Base64TextLen(size_t cbData);
+// Writes the text and its terminator; 0 when pszOut (cbOut bytes) is too small.
+int utl_Base64Encode(char* pszOut, size_t cbOut, const BYTE* pbData, size_t cbData);
+// Decodes nTextLen characters into pbOut (room for nTextLen / 4 * 3 bytes) and
+// sets *pcbOut; 0 when the text breaks the stored format's rules.
+int utl_Base64Decode(BYTE* pbOut, size_t* pcbOut, const char* pszText, size_t nTextLen);
