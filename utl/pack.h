@@ -39,5 +39,12 @@ int utl_FilePack(const char* pszSrcPath, const char* pszSrcFile, const char* psz
                  const char* pszDstFile, DWORD* pdwErr, int bAdd);
 // 1 and the two halves of the size when pszPath names an existing file.
 int utl_GetFileSize(const char* pszPath, DWORD* pdwSizeHigh, DWORD* pdwSizeLow);
+// Walks a container the way utl_FileUnpack does (same checks, same order,
+// same error numbers) without creating or logging anything: pfnRecord sees
+// each record in turn, the end-marker record with bEnd 1, and may return 0
+// to stop early. dwRecOffset is the record's offset inside the container.
+// 1 when the container reads to its end, else 0 with *pdwErr set.
+typedef int (*PackRecordFn)(void* pvCtx, const char* pszName, DWORD dwDataLen, DWORD dwRecOffset, int bEnd);
+int utl_PackList(const char* pszHostPath, DWORD dwOffset, PackRecordFn pfnRecord, void* pvCtx, DWORD* pdwErr);
 // Makes or reuses <system drive>:\tmp\<prefix><n> and copies its path into pszBuf.
 int utl_CreateTmpDir(char* pszBuf, DWORD dwBufSize, const char* pszPrefix, int bUseTick, int bClean);

@@ -1,0 +1,567 @@
+// Payload Pack container: reader, writer, mixing transform, size query and
+// the work folder. Containers are streamed through one 4096-byte buffer; no
+// file is ever held in memory. The byte layout and the log lines are fixed:
+// setup programs of earlier releases and the tools of the build machines
+// read and write the same containers and grep the same logs.
+#include "pack.h"
+#include "file.h"
+#include "log.h"
+#include "sys.h"
+#include <stdio.h>
+#include <string.h>
+
+#define LOG_FILE "UtlFile"
+#define LOG_PACK "UtlPack"
+
+namespace {
+
+const BYTE g_abMagic[PACK_MAGIC_LEN + 1] = PACK_MAGIC;
+
+void CloseFileHandle(HANDLE& hFile)
+{
+    if (hFile != INVALID_HANDLE_VALUE) {
+        CloseHandle(hFile);
+        hFile = INVALID_HANDLE_VALUE;
+    }
+}
+
+void SetErr(DWORD* pdwErr, DWORD dwErr)
+{
+    if (pdwErr)
+        *pdwErr = dwErr;
+}
+
+// The reader's fixed error line, then the number for the caller.
+void UnpackFail(DWORD* pdwErr, DWORD dwErr)
+{
+    utl_LogF(LOG_FILE, "utl_FileUnpack:Err: %d.", (int)dwErr);
+    SetErr(pdwErr, dwErr);
+}
+
+int ReadExact(HANDLE hFile, void* pvBuf, DWORD dwLen, DWORD* pdwRead)
+{
+    DWORD dwRead = 0;
+    BOOL bOk = ReadFile(hFile, pvBuf, dwLen, &dwRead, NULL);
+    if (pdwRead)
+        *pdwRead = dwRead;
+    return bOk && dwRead == dwLen;
+}
+
+int WriteAll(HANDLE hFile, const void* pvBuf, DWORD dwLen)
+{
+    DWORD dwWritten = 0;
+    return WriteFile(hFile, pvBuf, dwLen, &dwWritten, NULL) && dwWritten == dwLen;
+}
+
+// A record name as printable text for a log line: a hostile name must not
+// be able to add lines of its own (CR, LF) or hide behind a zero byte.
+void EscapeName(char* pszOut, size_t cbOut, const BYTE* pbName, DWORD dwLen)
+{
+    size_t nOut = 0;
+    for (DWORD i = 0; i < dwLen && nOut + 5 < cbOut; ++i) {
+        BYTE b = pbName[i];
+        if (b < 0x20 || b == 0x7F)
+            nOut += (size_t)snprintf(pszOut + nOut, cbOut - nOut, "\\x%02X", b);
+        else
+            pszOut[nOut++] = (char)b;
+    }
+    pszOut[nOut] = '\0';
+}
+
+// 1 when the stored name (dwLen bytes, zero-terminated in the buffer) is the
+// end marker: exactly its 11 bytes, compared case-sensitively.
+int IsEndName(const char* pszName, DWORD dwLen)
+{
+    return dwLen == sizeof(PACK_END_NAME) - 1 && memcmp(pszName, PACK_END_NAME, dwLen) == 0;
+}
+
+// One walk over the records of a container, shared by the extracting reader
+// and the listing reader so that both apply the same checks in the same
+// order. With pszDstPath each record becomes a file in that folder and every
+// step is logged; without it nothing is created or logged, the content is
+// skipped and pfnRecord sees each record instead.
+struct WalkArgs {
+    HANDLE hHost;
+    DWORD dwContainerLen;     // R: bytes from the container's start to the host's end
+    const char* pszDstPath;   // extract here; NULL lists only
+    PackRecordFn pfnRecord;
+    void* pvCtx;
+};
+
+int WalkRecords(const WalkArgs& args, DWORD* pdwErr)
+{
+    const bool bExtract = args.pszDstPath != NULL;
+    const size_t nDstLen = bExtract ? strlen(args.pszDstPath) : 0;
+    BYTE abBuf[PACK_BUF_SIZE];
+    char szName[PACK_MAX_NAME + 1];
+    char szOut[UTL_MAX_PATH];
+    HANDLE hOut = INVALID_HANDLE_VALUE;
+    DWORD dwErr = 0;
+    int nResult = 0;
+    bool bDone = false;
+
+    if (!ReadAndMix(args.hHost, abBuf, PACK_MAGIC_LEN)) {
+        dwErr = PACK_ERR_HEADER_READ;
+    } else if (memcmp(abBuf, g_abMagic, PACK_MAGIC_LEN) != 0) {
+        if (bExtract)
+            utl_LogF(LOG_FILE, "%d", PACK_MAGIC_LEN);
+        dwErr = PACK_ERR_MAGIC;
+    }
+    // Running total in 64 bits: a hostile data length near 4 GiB must not
+    // wrap the total back below the container's length.
+    unsigned long long ullTotal = PACK_MAGIC_LEN;
+    if (!dwErr && bExtract)
+        utl_LogF(LOG_FILE, "utl_FileUnpack: dwCurTotalLen = %d", (int)(DWORD)ullTotal);
+    if (!dwErr && ullTotal >= args.dwContainerLen)
+        bDone = true;
+
+    for (int k = 1; !dwErr && !bDone; ++k) {
+        if (bExtract)
+            utl_LogF(LOG_FILE, "utl_FileUnpack: unpack time = %d", k);
+        DWORD dwRecOffset = (DWORD)ullTotal;
+
+        DWORD dwNameLen = 0, dwRead = 0;
+        if (!ReadFile(args.hHost, &dwNameLen, sizeof(DWORD), &dwRead, NULL)) {
+            if (bExtract)
+                utl_LogF(LOG_FILE, "utl_FileUnpack: ReadFile failed with err. %d", (int)GetLastError());
+            dwErr = PACK_ERR_NAME_LEN;
+            break;
+        }
+        if (bExtract)
+            utl_LogF(LOG_FILE, "utl_FileUnpack: dwBufDataLen = %d dwCurFileNameLen = %d sizeof(DWORD) = %d",
+                     (int)dwRead, (int)dwNameLen, (int)sizeof(DWORD));
+        // The joined output path (folder, '\', name) must stay below 260.
+        if (dwRead < sizeof(DWORD) || dwNameLen > PACK_MAX_NAME
+            || (bExtract && nDstLen + 1 + dwNameLen >= UTL_MAX_PATH)) {
+            dwErr = PACK_ERR_NAME_LEN;
+            break;
+        }
+
+        DWORD dwDataLen = 0;
+        if (!ReadExact(args.hHost, &dwDataLen, sizeof(DWORD), NULL)) {
+            dwErr = PACK_ERR_DATA_LEN;
+            break;
+        }
+
+        // The whole record must lie inside the host before any of it is used.
+        ullTotal += 2 * sizeof(DWORD) + (unsigned long long)dwNameLen + dwDataLen;
+        if (bExtract)
+            utl_LogF(LOG_FILE, "utl_FileUnpack: dwCurTotalLen = %d", (int)(DWORD)ullTotal);
+        if (ullTotal > args.dwContainerLen) {
+            dwErr = PACK_ERR_PAST_END;
+            break;
+        }
+
+        if (!ReadAndMix(args.hHost, (BYTE*)szName, dwNameLen)) {
+            dwErr = PACK_ERR_NAME_READ;
+            break;
+        }
+        szName[dwNameLen] = '\0';
+
+        // A name from the payload becomes a path only when it is a bare file
+        // name: "..\", a drive, a separator, a stream or a device would reach
+        // outside the destination folder or something that is no plain file.
+        bool bEnd = IsEndName(szName, dwNameLen) != 0;
+        if (!bEnd && (strlen(szName) != dwNameLen || !utl_IsPlainFileName(szName))) {
+            if (bExtract) {
+                char szShown[PACK_MAX_NAME * 4 + 1];
+                EscapeName(szShown, sizeof(szShown), (const BYTE*)szName, dwNameLen);
+                utl_LogF(LOG_FILE, "utl_FileUnpack: refused record name that is not a plain file name: %s",
+                         szShown);
+            }
+            dwErr = PACK_ERR_OUTPUT;
+            break;
+        }
+
+        if (!bExtract) {
+            if (args.pfnRecord && !args.pfnRecord(args.pvCtx, szName, dwDataLen, dwRecOffset, bEnd ? 1 : 0))
+                break;
+            if (bEnd) {
+                bDone = true;
+                break;
+            }
+            // The bounds are checked above: the content lies inside the host.
+            LARGE_INTEGER li;
+            li.QuadPart = dwDataLen;
+            if (!SetFilePointerEx(args.hHost, li, NULL, FILE_CURRENT)) {
+                dwErr = PACK_ERR_CONTENT_READ;
+                break;
+            }
+            if (ullTotal >= args.dwContainerLen)
+                bDone = true;
+            continue;
+        }
+
+        if (!utl_PathJoin(szOut, sizeof(szOut), args.pszDstPath, szName)) {
+            dwErr = PACK_ERR_NAME_LEN;
+            break;
+        }
+        utl_LogF(LOG_FILE, "utl_FileUnpack: szDstAbsFile = %s", szOut);
+        if (bEnd) {
+            utl_LogF(LOG_FILE, "utl_FileUnpack: The file is end.");
+            bDone = true;
+            break;
+        }
+
+        // Opened without CREATE_ALWAYS, which refuses an existing hidden or
+        // system file, and cut to zero so that a longer old file keeps no tail.
+        hOut = CreateFileA(szOut, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (hOut == INVALID_HANDLE_VALUE || !SetEndOfFile(hOut)) {
+            dwErr = PACK_ERR_OUTPUT;
+            break;
+        }
+        for (DWORD dwCopied = 0; dwCopied < dwDataLen;) {
+            DWORD dwChunk = dwDataLen - dwCopied;
+            if (dwChunk > PACK_BUF_SIZE)
+                dwChunk = PACK_BUF_SIZE;
+            if (!ReadAndMix(args.hHost, abBuf, dwChunk)) {
+                dwErr = PACK_ERR_CONTENT_READ;
+                break;
+            }
+            if (!WriteAll(hOut, abBuf, dwChunk)) {
+                dwErr = PACK_ERR_WRITE;
+                break;
+            }
+            dwCopied += dwChunk;
+        }
+        CloseFileHandle(hOut);
+        if (!dwErr && ullTotal >= args.dwContainerLen)
+            bDone = true;
+    }
+
+    CloseFileHandle(hOut);
+    if (dwErr) {
+        if (bExtract)
+            UnpackFail(pdwErr, dwErr);
+        else
+            SetErr(pdwErr, dwErr);
+    } else {
+        nResult = 1;
+    }
+    return nResult;
+}
+
+// Opens the host for reading and moves to the container's start. The offset
+// is taken as unsigned, so hosts up to 4 GiB are positioned correctly.
+HANDLE OpenHostAt(const char* pszHost, DWORD dwOffset, bool* pbSeekFailed)
+{
+    *pbSeekFailed = false;
+    HANDLE hHost = CreateFileA(pszHost, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    if (hHost != INVALID_HANDLE_VALUE) {
+        LARGE_INTEGER li;
+        li.QuadPart = dwOffset;
+        *pbSeekFailed = !SetFilePointerEx(hHost, li, NULL, FILE_BEGIN);
+    }
+    return hHost;
+}
+
+} // namespace
+
+void MixBuffer(BYTE* pbBuf, DWORD dwLen)
+{
+    if (!pbBuf)
+        return;
+    for (DWORD i = 0; i < dwLen; ++i)
+        pbBuf[i] = (BYTE)(0u - pbBuf[i]);
+}
+
+int MixAndWrite(HANDLE hFile, BYTE* pbBuf, DWORD dwLen)
+{
+    MixBuffer(pbBuf, dwLen);
+    DWORD dwWritten = 0;
+    return WriteFile(hFile, pbBuf, dwLen, &dwWritten, NULL) ? 1 : 0;
+}
+
+int ReadAndMix(HANDLE hFile, BYTE* pbBuf, DWORD dwLen)
+{
+    if (!ReadExact(hFile, pbBuf, dwLen, NULL))
+        return 0;
+    MixBuffer(pbBuf, dwLen);
+    return 1;
+}
+
+int utl_GetFileSize(const char* pszPath, DWORD* pdwSizeHigh, DWORD* pdwSizeLow)
+{
+    if (!pszPath || !pdwSizeHigh || !pdwSizeLow || !utl_FileExists(pszPath))
+        return 0;
+    WIN32_FILE_ATTRIBUTE_DATA fad;
+    if (!GetFileAttributesExA(pszPath, GetFileExInfoStandard, &fad)) {
+        utl_LogF(LOG_FILE, "utl_GetFileSize: GetFileAttributesEx failed with err.%u.", (unsigned)GetLastError());
+        return 0;
+    }
+    // A pattern may match a file while the path itself names a folder.
+    if (fad.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        return 0;
+    *pdwSizeHigh = fad.nFileSizeHigh;
+    *pdwSizeLow = fad.nFileSizeLow;
+    return 1;
+}
+
+int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* pszDstPath,
+                   DWORD* pdwErr, DWORD dwOffset)
+{
+    if (!pszSrcPath || !pszSrcFile || !pszDstPath) {
+        UnpackFail(pdwErr, PACK_ERR_NULL_ARG);
+        return 0;
+    }
+    utl_LogF(LOG_FILE, "utl_FileUnpack: pszSrcPath = %s pszSrcFile = %s pszDstPath = %s", pszSrcPath, pszSrcFile,
+             pszDstPath);
+
+    char szHost[UTL_MAX_PATH];
+    // The joined host path, separator included, must stay below 260.
+    if (strlen(pszSrcPath) + strlen(pszSrcFile) >= UTL_MAX_PATH || strlen(pszDstPath) >= UTL_MAX_PATH
+        || !utl_PathJoin(szHost, sizeof(szHost), pszSrcPath, pszSrcFile)) {
+        UnpackFail(pdwErr, PACK_ERR_PATH_LEN);
+        return 0;
+    }
+    int bHostExists = utl_FileExists(szHost);
+    utl_LogF(LOG_FILE, "utl_FileUnpack: szSrcAbsFile = %s", szHost);
+    if (!bHostExists) {
+        UnpackFail(pdwErr, PACK_ERR_NO_SOURCE);
+        return 0;
+    }
+    if (!utl_FolderExists(pszDstPath)) {
+        UnpackFail(pdwErr, PACK_ERR_NO_DEST);
+        return 0;
+    }
+
+    DWORD dwSizeHigh = 0, dwSizeLow = 0;
+    int bSize = utl_GetFileSize(szHost, &dwSizeHigh, &dwSizeLow);
+    utl_LogF(LOG_FILE, "utl_FileUnpack: dwSizeHigh = %d dwSizeLow = %d", (int)dwSizeHigh, (int)dwSizeLow);
+    if (!bSize || dwSizeHigh != 0 || dwOffset >= dwSizeLow) {
+        UnpackFail(pdwErr, PACK_ERR_SIZE);
+        return 0;
+    }
+    DWORD dwContainerLen = dwSizeLow - dwOffset;
+    utl_LogF(LOG_FILE, "utl_FileUnpack: dwSizeLow = dwSizeLow - dwOffset= %d", (int)dwContainerLen);
+
+    bool bSeekFailed = false;
+    HANDLE hHost = OpenHostAt(szHost, dwOffset, &bSeekFailed);
+    if (hHost == INVALID_HANDLE_VALUE) {
+        UnpackFail(pdwErr, PACK_ERR_OPEN);
+        return 0;
+    }
+    int nResult = 0;
+    if (bSeekFailed) {
+        UnpackFail(pdwErr, PACK_ERR_HEADER_READ);
+    } else {
+        WalkArgs args = {hHost, dwContainerLen, pszDstPath, NULL, NULL};
+        nResult = WalkRecords(args, pdwErr);
+    }
+    CloseFileHandle(hHost);
+    return nResult;
+}
+
+int utl_PackList(const char* pszHostPath, DWORD dwOffset, PackRecordFn pfnRecord, void* pvCtx, DWORD* pdwErr)
+{
+    if (!pszHostPath) {
+        SetErr(pdwErr, PACK_ERR_NULL_ARG);
+        return 0;
+    }
+    if (strlen(pszHostPath) >= UTL_MAX_PATH) {
+        SetErr(pdwErr, PACK_ERR_PATH_LEN);
+        return 0;
+    }
+    DWORD dwSizeHigh = 0, dwSizeLow = 0;
+    if (!utl_FileExists(pszHostPath)) {
+        SetErr(pdwErr, PACK_ERR_NO_SOURCE);
+        return 0;
+    }
+    if (!utl_GetFileSize(pszHostPath, &dwSizeHigh, &dwSizeLow) || dwSizeHigh != 0 || dwOffset >= dwSizeLow) {
+        SetErr(pdwErr, PACK_ERR_SIZE);
+        return 0;
+    }
+    bool bSeekFailed = false;
+    HANDLE hHost = OpenHostAt(pszHostPath, dwOffset, &bSeekFailed);
+    if (hHost == INVALID_HANDLE_VALUE) {
+        SetErr(pdwErr, PACK_ERR_OPEN);
+        return 0;
+    }
+    int nResult = 0;
+    if (bSeekFailed) {
+        SetErr(pdwErr, PACK_ERR_HEADER_READ);
+    } else {
+        WalkArgs args = {hHost, dwSizeLow - dwOffset, NULL, pfnRecord, pvCtx};
+        nResult = WalkRecords(args, pdwErr);
+    }
+    CloseFileHandle(hHost);
+    return nResult;
+}
+
+int utl_FilePack(const char* pszSrcPath, const char* pszSrcFile, const char* pszDstPath,
+                 const char* pszDstFile, DWORD* pdwErr, int bAdd)
+{
+    if (!pszSrcPath || !pszSrcFile || !pszDstPath || !pszDstFile) {
+        SetErr(pdwErr, PACK_ERR_NULL_ARG);
+        return 0;
+    }
+    utl_LogF(LOG_PACK, "utl_FilePack: pszSrcPath = %s pszSrcFile = %s pszDstPath = %s pszDstFile = %s",
+             pszSrcPath, pszSrcFile, pszDstPath, pszDstFile);
+
+    char szSrc[UTL_MAX_PATH], szDst[UTL_MAX_PATH];
+    if (strlen(pszSrcPath) + strlen(pszSrcFile) >= UTL_MAX_PATH
+        || strlen(pszDstPath) + strlen(pszDstFile) >= UTL_MAX_PATH
+        || !utl_PathJoin(szSrc, sizeof(szSrc), pszSrcPath, pszSrcFile)
+        || !utl_PathJoin(szDst, sizeof(szDst), pszDstPath, pszDstFile)) {
+        SetErr(pdwErr, PACK_ERR_PATH_LEN);
+        return 0;
+    }
+    utl_LogF(LOG_FILE, "utl_FilePack: szSrcAbsFile = %s szDstAbsFile = %s", szSrc, szDst);
+    if (!utl_FileExists(szSrc)) {
+        SetErr(pdwErr, PACK_ERR_NO_SOURCE);
+        return 0;
+    }
+    if (utl_FileExists(szDst)) {
+        if (!bAdd) {
+            SetFileAttributesA(szDst, FILE_ATTRIBUTE_NORMAL);
+            if (!DeleteFileA(szDst)) {
+                SetErr(pdwErr, PACK_ERR_DELETE);
+                return 0;
+            }
+        }
+    } else if (bAdd) {
+        SetErr(pdwErr, PACK_ERR_NO_CONTAINER);
+        return 0;
+    }
+
+    DWORD dwSizeHigh = 0, dwSizeLow = 0;
+    int bSize = utl_GetFileSize(szSrc, &dwSizeHigh, &dwSizeLow);
+    utl_LogF(LOG_PACK, "utl_FilePack: %s dwSizeHigh = %d dwSizeLow = %d", szSrc, (int)dwSizeHigh, (int)dwSizeLow);
+    if (!bSize || dwSizeHigh != 0) {
+        SetErr(pdwErr, PACK_ERR_SIZE);
+        return 0;
+    }
+
+    HANDLE hSrc = CreateFileA(szSrc, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    if (hSrc == INVALID_HANDLE_VALUE) {
+        DWORD dwSys = GetLastError();
+        SetErr(pdwErr, dwSys);
+        utl_LogF(LOG_PACK, "utl_FilePack: utl_OpenFileForRead failed with err %d", (int)dwSys);
+        SetErr(pdwErr, PACK_ERR_OPEN);
+        return 0;
+    }
+    HANDLE hDst = CreateFileA(szDst, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (hDst == INVALID_HANDLE_VALUE) {
+        DWORD dwSys = GetLastError();
+        SetErr(pdwErr, dwSys);
+        utl_LogF(LOG_PACK, "utl_FilePack: utl_NewOrOpenFileForWrite failed with err %d", (int)dwSys);
+        SetErr(pdwErr, PACK_ERR_OPEN);
+        CloseFileHandle(hSrc);
+        return 0;
+    }
+
+    // The container's length before this record: a failed record is cut off
+    // again, so that no record shorter than its length field stays behind.
+    LARGE_INTEGER liZero, liStart;
+    liZero.QuadPart = 0;
+    liStart.QuadPart = 0;
+    DWORD dwErr = 0;
+    const char* pszWhat = NULL;
+    BYTE abBuf[PACK_BUF_SIZE];
+    if (!SetFilePointerEx(hDst, liZero, &liStart, FILE_END)) {
+        dwErr = PACK_ERR_WRITE;
+    }
+    if (!dwErr && !bAdd) {
+        utl_LogF(LOG_PACK, "utl_FilePack: %s !bAdd.", szSrc);
+        memcpy(abBuf, g_abMagic, PACK_MAGIC_LEN);
+        if (!MixAndWrite(hDst, abBuf, PACK_MAGIC_LEN))
+            dwErr = PACK_ERR_WRITE;
+    }
+    DWORD dwNameLen = (DWORD)strlen(pszSrcFile);
+    if (!dwErr) {
+        utl_LogF(LOG_PACK, "utl_FilePack: %s dwLenSrcFile = %d sizeof(DWORD) = %d", szSrc, (int)dwNameLen,
+                 (int)sizeof(DWORD));
+        if (!WriteAll(hDst, &dwNameLen, sizeof(DWORD))) {
+            dwErr = PACK_ERR_WRITE;
+            pszWhat = "WriteFile 1";
+        }
+    }
+    if (!dwErr) {
+        utl_LogF(LOG_PACK, "utl_FilePack: %s dwSizeLow = %d sizeof(DWORD) = %d", szSrc, (int)dwSizeLow,
+                 (int)sizeof(DWORD));
+        if (!WriteAll(hDst, &dwSizeLow, sizeof(DWORD))) {
+            dwErr = PACK_ERR_WRITE;
+            pszWhat = "WriteFile 2";
+        }
+    }
+    if (!dwErr) {
+        memcpy(abBuf, pszSrcFile, dwNameLen);
+        if (!MixAndWrite(hDst, abBuf, dwNameLen)) {
+            dwErr = PACK_ERR_WRITE;
+            pszWhat = "MixAndWrite 1";
+        }
+    }
+    // Exactly the recorded size is copied: a source that shrank or cannot be
+    // read fails the record, one that grew contributes only what was recorded.
+    for (DWORD dwCopied = 0; !dwErr && dwCopied < dwSizeLow;) {
+        DWORD dwChunk = dwSizeLow - dwCopied;
+        if (dwChunk > PACK_BUF_SIZE)
+            dwChunk = PACK_BUF_SIZE;
+        DWORD dwRead = 0;
+        if (!ReadFile(hSrc, abBuf, dwChunk, &dwRead, NULL)) {
+            dwErr = PACK_ERR_CONTENT_READ;
+            pszWhat = "ReadFile";
+        } else if (dwRead == 0) {
+            utl_LogF(LOG_PACK, "utl_FilePack: %s ended after %u of %u bytes", szSrc, (unsigned)dwCopied,
+                     (unsigned)dwSizeLow);
+            dwErr = PACK_ERR_CONTENT_READ;
+        } else if (!MixAndWrite(hDst, abBuf, dwRead)) {
+            dwErr = PACK_ERR_WRITE;
+            pszWhat = "MixAndWrite 2";
+        } else {
+            dwCopied += dwRead;
+        }
+    }
+    if (pszWhat) {
+        DWORD dwSys = GetLastError();
+        SetErr(pdwErr, dwSys);
+        utl_LogF(LOG_PACK, "utl_FilePack: %s failed with err %d", pszWhat, (int)dwSys);
+    }
+    if (dwErr) {
+        SetErr(pdwErr, dwErr);
+        if (SetFilePointerEx(hDst, liStart, NULL, FILE_BEGIN))
+            SetEndOfFile(hDst);
+    }
+    CloseFileHandle(hSrc);
+    CloseFileHandle(hDst);
+    // A new container that failed before its first record is complete is
+    // no container at all.
+    if (dwErr && !bAdd)
+        DeleteFileA(szDst);
+    return dwErr ? 0 : 1;
+}
+
+int utl_CreateTmpDir(char* pszBuf, DWORD dwBufSize, const char* pszPrefix, int bUseTick, int bClean)
+{
+    if (!pszBuf || !pszPrefix)
+        return 0;
+    char szDrive[UTL_MAX_PATH + 1] = {0};
+    if (!utl_GetSysDrive(LOG_FILE, szDrive, sizeof(szDrive)))
+        return 0;
+    char szBase[UTL_MAX_PATH];
+    snprintf(szBase, sizeof(szBase), "%s:\\tmp", szDrive);
+    if (!utl_FolderExists(szBase) && !CreateDirectoryA(szBase, NULL))
+        return 0;
+
+    unsigned uTick = bUseTick ? (unsigned)GetTickCount() : 0u;
+    char szName[UTL_MAX_PATH], szFolder[UTL_MAX_PATH];
+    int nName = snprintf(szName, sizeof(szName), "%s%u", pszPrefix, uTick);
+    if (nName < 0 || (size_t)nName >= sizeof(szName) || !utl_PathJoin(szFolder, sizeof(szFolder), szBase, szName)
+        || strlen(szFolder) >= dwBufSize)
+        return 0;
+
+    if (utl_FolderExists(szFolder)) {
+        strcpy(pszBuf, szFolder);
+        if (bClean)
+            utl_DeleteFiles(szFolder, "*.*");
+        return 1;
+    }
+    if (!CreateDirectoryA(szFolder, NULL))
+        return 0;
+    strcpy(pszBuf, szFolder);
+    return 1;
+}
