@@ -19,6 +19,7 @@ public:
     void GetIntValue(const char* pszName, int* pnValue);
 
     // UTF-8 to the ANSI code page, three-byte sequences to two ANSI bytes.
+    // Reads at most nLen bytes; a byte that starts no complete character is dropped.
     static std::string Utf8ToAnsi(const char* pszText, size_t nLen);
 
 protected:
@@ -47,5 +48,8 @@ public:
     TiXmlElement* CurrentElement() const { return m_pCurElem; }
 
 private:
+    // Reads, checks and parses one file into the (empty) document.
+    bool ReadDocumentFile(const char* pszPath);
+
     std::string m_strLoadedPath;
 };
