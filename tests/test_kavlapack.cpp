@@ -1,0 +1,290 @@
+// The administrators' tool run as a process: a built setup compared byte
+// for byte with the tests' own encoder, its listing, extraction and check,
+// and refusals that leave no half-written output behind.
+#include <gtest/gtest.h>
+#include "pack.h"
+#include "pack_bytes.h"
+#include "testutil.h"
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct ToolRun {
+    int nExit = -1;
+    std::string strOut, strErr;
+};
+
+// Console output comes in text mode: CR LF line ends, compared here as LF.
+std::string NoCr(std::string str)
+{
+    str.erase(std::remove(str.begin(), str.end(), '\r'), str.end());
+    return str;
+}
+
+HANDLE InheritableFile(const std::string& strPath)
+{
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
+    return CreateFileA(strPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                       NULL);
+}
+
+// Runs kavlapack with its standard output and error captured in files.
+ToolRun Tool(const std::string& strArgs)
+{
+    ToolRun run;
+    std::string strDir = kt::NewTempFolder("toolio");
+    HANDLE hOut = InheritableFile(strDir + "\\out.txt"), hErr = InheritableFile(strDir + "\\err.txt");
+    STARTUPINFOA si;
+    memset(&si, 0, sizeof(si));
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = hOut;
+    si.hStdError = hErr;
+    PROCESS_INFORMATION pi;
+    std::string strCmd = "\"" + kt::DistPath("kavlapack.exe") + "\" " + strArgs;
+    std::vector<char> cmd(strCmd.begin(), strCmd.end());
+    cmd.push_back('\0');
+    if (CreateProcessA(NULL, cmd.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi)) {
+        CloseHandle(pi.hThread);
+        kt::Proc proc;
+        proc.hProcess = pi.hProcess;
+        proc.dwPid = pi.dwProcessId;
+        run.nExit = kt::Wait(proc, 120000);
+    }
+    CloseHandle(hOut);
+    CloseHandle(hErr);
+    run.strOut = NoCr(kt::ReadBytes(strDir + "\\out.txt"));
+    run.strErr = NoCr(kt::ReadBytes(strDir + "\\err.txt"));
+    kt::RemoveTree(strDir);
+    return run;
+}
+
+std::string Q(const std::string& strPath) { return "\"" + strPath + "\""; }
+
+std::string SetupBytes()
+{
+    bool bOk = false;
+    std::string str = kt::ReadBytes(kt::DistPath("Setup.exe"), &bOk);
+    EXPECT_TRUE(bOk);
+    return str;
+}
+
+std::string Padded(std::string strProgram)
+{
+    strProgram.resize(PACK_SETUP_OFFSET, '\0');
+    return strProgram;
+}
+
+// A payload folder written in an order other than the sorted one.
+struct Payload {
+    std::string strDir, strBig;
+};
+
+Payload MakePayload(const std::string& strDir)
+{
+    Payload p;
+    p.strDir = strDir;
+    p.strBig = kp::Pattern(100000, 6);
+    EXPECT_TRUE(kt::WriteBytes(strDir + "\\zeta.txt", "last"));
+    EXPECT_TRUE(kt::WriteBytes(strDir + "\\Qt.7z", p.strBig));
+    EXPECT_TRUE(kt::WriteBytes(strDir + "\\empty.cfg", ""));
+    EXPECT_TRUE(kt::WriteBytes(strDir + "\\KavlaComponent.exe", "component"));
+    // Subfolders are not part of the payload.
+    EXPECT_TRUE(kt::WriteBytes(strDir + "\\sub\\inner.txt", "inner"));
+    return p;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// A built setup
+
+TEST(KavlaPackBuild, SetupIsProgramPaddingAndPayloadByteForByte)
+{
+    KT_SKIP_IF_EMULATED();
+    std::string strDir = kt::NewTempFolder("build");
+    Payload p = MakePayload(strDir + "\\payload");
+    ASSERT_TRUE(kt::WriteBytes(strDir + "\\extra\\readme.txt", "extra file"));
+    std::string strOut = strDir + "\\out\\Setup.exe";
+    ASSERT_TRUE(kt::MakeDirs(strDir + "\\out"));
+
+    ToolRun run = Tool("build " + Q(kt::DistPath("Setup.exe")) + " " + Q(strOut) + " " + Q(p.strDir) + " "
+                       + Q(strDir + "\\extra\\readme.txt"));
+    ASSERT_EQ(0, run.nExit) << run.strErr;
+    // Folder files sorted by name (byte order), then the single file.
+    std::string strExpected = Padded(SetupBytes()) + kp::Header() + kp::Record("KavlaComponent.exe", "component")
+                              + kp::Record("Qt.7z", p.strBig) + kp::Record("empty.cfg", "")
+                              + kp::Record("zeta.txt", "last") + kp::Record("readme.txt", "extra file")
+                              + kp::EndMarker();
+    EXPECT_TRUE(strExpected == kt::ReadBytes(strOut)) << "built setup differs from the expected bytes";
+    // Nothing else stands beside the output.
+    EXPECT_EQ((std::vector<std::string>{"Setup.exe"}), kt::ListFolder(strDir + "\\out"));
+
+    ToolRun list = Tool("list " + Q(strOut));
+    EXPECT_EQ(0, list.nExit) << list.strErr;
+    EXPECT_EQ("KavlaComponent.exe\t9\nQt.7z\t100000\nempty.cfg\t0\nzeta.txt\t4\nreadme.txt\t10\n"
+              "^Kavla_end^\t(end marker)\n"
+              "# 5 files, 100023 bytes, container at offset 3300000, ends with the end marker\n",
+              list.strOut);
+
+    ToolRun verify = Tool("verify " + Q(strOut));
+    EXPECT_EQ(0, verify.nExit) << verify.strErr;
+
+    ToolRun extract = Tool("extract " + Q(strOut) + " " + Q(strDir + "\\x"));
+    EXPECT_EQ(0, extract.nExit) << extract.strErr;
+    EXPECT_EQ((std::vector<std::string>{"KavlaComponent.exe", "Qt.7z", "empty.cfg", "readme.txt", "zeta.txt"}),
+              kt::ListFolder(strDir + "\\x"));
+    EXPECT_EQ(p.strBig, kt::ReadBytes(strDir + "\\x\\Qt.7z"));
+    EXPECT_EQ("extra file", kt::ReadBytes(strDir + "\\x\\readme.txt"));
+}
+
+TEST(KavlaPackBuild, NoEndOptionEndsAtTheEndOfTheFile)
+{
+    KT_SKIP_IF_EMULATED();
+    std::string strDir = kt::NewTempFolder("noend");
+    ASSERT_TRUE(kt::WriteBytes(strDir + "\\a.txt", "alpha"));
+    // A program of exactly 3300000 bytes needs no padding.
+    std::string strProgram = Padded("MZ small program");
+    ASSERT_TRUE(kt::WriteBytes(strDir + "\\prog.exe", strProgram));
+    ToolRun run = Tool("build " + Q(strDir + "\\prog.exe") + " " + Q(strDir + "\\s.exe") + " " + Q(strDir + "\\a.txt")
+                       + " --no-end");
+    ASSERT_EQ(0, run.nExit) << run.strErr;
+    EXPECT_TRUE(strProgram + kp::Header() + kp::Record("a.txt", "alpha") == kt::ReadBytes(strDir + "\\s.exe"));
+    ToolRun verify = Tool("verify " + Q(strDir + "\\s.exe"));
+    EXPECT_EQ(0, verify.nExit);
+    EXPECT_NE(std::string::npos, verify.strOut.find("no end marker"));
+}
+
+// ---------------------------------------------------------------------------
+// Refusals: a clear message, a non-zero exit, the old output untouched
+
+TEST(KavlaPackRefusals, ProgramLargerThanThePayloadOffset)
+{
+    KT_SKIP_IF_EMULATED();
+    std::string strDir = kt::NewTempFolder("big");
+    ASSERT_TRUE(kt::WriteBytes(strDir + "\\prog.exe", std::string(PACK_SETUP_OFFSET + 1, 'P')));
+    ASSERT_TRUE(kt::WriteBytes(strDir + "\\a.txt", "a"));
+    ToolRun run = Tool("build " + Q(strDir + "\\prog.exe") + " " + Q(strDir + "\\s.exe") + " " + Q(strDir + "\\a.txt"));
+    EXPECT_EQ(1, run.nExit);
+    EXPECT_NE(std::string::npos, run.strErr.find("is 3300001 bytes, larger than the 3300000 bytes"));
+    EXPECT_EQ((std::vector<std::string>{"a.txt", "prog.exe"}), kt::ListFolder(strDir));
+}
+
+TEST(KavlaPackRefusals, PayloadNamesTheReaderWouldRefuseOrConfuse)
+{
+    KT_SKIP_IF_EMULATED();
+    struct Case {
+        const char* pszWhy;
+        std::vector<std::string> files;   // relative to the case folder
+        std::vector<std::string> inputs;  // arguments, relative too
+        const char* pszMessage;
+    };
+    const Case cases[] = {
+        {"65 bytes", {"p\\" + std::string(65, 'n')}, {"p"}, "is longer than 64 bytes"},
+        {"end marker", {"p\\a.txt", "p\\^Kavla_end^"}, {"p"}, "is the end marker's name"},
+        {"duplicate", {"p\\a.txt", "q\\A.TXT"}, {"p", "q"}, "two payload files are named a.txt"},
+        {"missing", {"p\\a.txt"}, {"p", "nothere.txt"}, "no such file or folder"},
+    };
+    for (const Case& c : cases) {
+        std::string strDir = kt::NewTempFolder("names");
+        for (const std::string& strFile : c.files)
+            ASSERT_TRUE(kt::WriteBytes(strDir + "\\" + strFile, "x"));
+        ASSERT_TRUE(kt::WriteBytes(strDir + "\\s.exe", "OLD"));
+        std::string strArgs = "build " + Q(kt::DistPath("Setup.exe")) + " " + Q(strDir + "\\s.exe");
+        for (const std::string& strIn : c.inputs)
+            strArgs += " " + Q(strDir + "\\" + strIn);
+        ToolRun run = Tool(strArgs);
+        EXPECT_EQ(1, run.nExit) << c.pszWhy;
+        EXPECT_NE(std::string::npos, run.strErr.find(c.pszMessage)) << c.pszWhy << ": " << run.strErr;
+        EXPECT_EQ("OLD", kt::ReadBytes(strDir + "\\s.exe")) << c.pszWhy;
+    }
+}
+
+TEST(KavlaPackRefusals, FailureMidwayLeavesNoHalfWrittenOutput)
+{
+    KT_SKIP_IF_EMULATED();
+    std::string strDir = kt::NewTempFolder("midway");
+    ASSERT_TRUE(kt::WriteBytes(strDir + "\\p\\a.txt", kp::Pattern(50000)));
+    ASSERT_TRUE(kt::WriteBytes(strDir + "\\p\\b.txt", "held"));
+    ASSERT_TRUE(kt::WriteBytes(strDir + "\\out\\s.exe", "OLD"));
+    // b.txt is written by another program: the writer cannot open it.
+    HANDLE h = CreateFileA((strDir + "\\p\\b.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    ToolRun run = Tool("build " + Q(kt::DistPath("Setup.exe")) + " " + Q(strDir + "\\out\\s.exe") + " "
+                       + Q(strDir + "\\p"));
+    CloseHandle(h);
+    EXPECT_EQ(156, run.nExit);
+    EXPECT_NE(std::string::npos, run.strErr.find("b.txt: error 156"));
+    EXPECT_EQ("OLD", kt::ReadBytes(strDir + "\\out\\s.exe"));
+    EXPECT_EQ((std::vector<std::string>{"s.exe"}), kt::ListFolder(strDir + "\\out"));
+}
+
+TEST(KavlaPackRefusals, CommandLineMistakesExit2)
+{
+    KT_SKIP_IF_EMULATED();
+    const char* const apszArgs[] = {"", "unpack x", "list", "list a b", "list x --offset", "list x --offset abc",
+                                    "list x --offset 99999999999", "extract x", "verify x --bogus",
+                                    "build a b", "build a b c --bogus"};
+    for (const char* pszArgs : apszArgs) {
+        ToolRun run = Tool(pszArgs);
+        EXPECT_EQ(2, run.nExit) << pszArgs;
+        EXPECT_NE(std::string::npos, run.strErr.find("usage:")) << pszArgs;
+    }
+    EXPECT_EQ(1, kt::Run("\"" + kt::DistPath("kavlapack.exe") + "\" list C:\\nothere.bin", 60000));
+}
+
+// ---------------------------------------------------------------------------
+// Reading containers anywhere, damaged ones included
+
+TEST(KavlaPackRead, StandAloneContainersAndExplicitOffsets)
+{
+    KT_SKIP_IF_EMULATED();
+    std::string strDir = kt::NewTempFolder("offsets");
+    std::string strPak = kp::Header() + kp::Record("a.txt", "alpha") + kp::Record("b.txt", "");
+    ASSERT_TRUE(kt::WriteBytes(strDir + "\\comp.pak", strPak));
+    ASSERT_TRUE(kt::WriteBytes(strDir + "\\host.bin", std::string(100, 'j') + strPak));
+
+    ToolRun list = Tool("list " + Q(strDir + "\\comp.pak"));
+    EXPECT_EQ(0, list.nExit) << list.strErr;
+    EXPECT_EQ(0u, list.strOut.find("a.txt\t5\nb.txt\t0\n# 2 files, 5 bytes, container at offset 0, ends at the end"));
+
+    ToolRun at100 = Tool("list " + Q(strDir + "\\host.bin") + " --offset 100");
+    EXPECT_EQ(0, at100.nExit) << at100.strErr;
+    EXPECT_EQ(0u, at100.strOut.find("a.txt\t5\nb.txt\t0\n# 2 files, 5 bytes, container at offset 100,"));
+    // Without the offset the junk is no header.
+    EXPECT_EQ(160, Tool("verify " + Q(strDir + "\\host.bin")).nExit);
+    EXPECT_EQ(155, Tool("verify " + Q(strDir + "\\host.bin") + " --offset " + std::to_string(strPak.size() + 100)).nExit);
+
+    ToolRun extract = Tool("extract " + Q(strDir + "\\host.bin") + " " + Q(strDir + "\\x") + " --offset 100");
+    EXPECT_EQ(0, extract.nExit) << extract.strErr;
+    EXPECT_EQ("alpha", kt::ReadBytes(strDir + "\\x\\a.txt"));
+}
+
+TEST(KavlaPackRead, DamagedAndHostileContainersGiveTheReadersErrorNumber)
+{
+    KT_SKIP_IF_EMULATED();
+    std::string strDir = kt::NewTempFolder("damaged");
+    std::string strHost = Padded(SetupBytes()) + kp::Header() + kp::Record("a.txt", "alpha")
+                          + kp::Record("b.txt", "bravo") + kp::EndMarker();
+    // Cut one byte off the end marker's name: the marker reaches past the end.
+    ASSERT_TRUE(kt::WriteBytes(strDir + "\\cut.exe", strHost.substr(0, strHost.size() - 1)));
+    ToolRun verify = Tool("verify " + Q(strDir + "\\cut.exe"));
+    EXPECT_EQ(163, verify.nExit);
+    EXPECT_NE(std::string::npos, verify.strErr.find("error 163: a record reaches past the end of the file"));
+    ToolRun list = Tool("list " + Q(strDir + "\\cut.exe"));
+    EXPECT_EQ(163, list.nExit);
+    EXPECT_EQ("a.txt\t5\nb.txt\t5\n", list.strOut);
+
+    // A climbing name: extract stops with 165 and nothing lands outside.
+    ASSERT_TRUE(kt::WriteBytes(strDir + "\\evil.pak", kp::Header() + kp::Record("ok.txt", "ok")
+                                                          + kp::Record("..\\evil.txt", "evil")));
+    EXPECT_EQ(165, Tool("verify " + Q(strDir + "\\evil.pak")).nExit);
+    ToolRun extract = Tool("extract " + Q(strDir + "\\evil.pak") + " " + Q(strDir + "\\x"));
+    EXPECT_EQ(165, extract.nExit);
+    EXPECT_EQ((std::vector<std::string>{"ok.txt"}), kt::ListFolder(strDir + "\\x"));
+    EXPECT_FALSE(kt::Exists(strDir + "\\evil.txt"));
+}
