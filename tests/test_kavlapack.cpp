@@ -132,9 +132,11 @@ TEST(KavlaPackBuild, SetupIsProgramPaddingAndPayloadByteForByte)
 
     ToolRun verify = Tool("verify " + Q(strOut));
     EXPECT_EQ(0, verify.nExit) << verify.strErr;
+    EXPECT_EQ("# 5 files, 100023 bytes, container at offset 3300000, ends with the end marker\n", verify.strOut);
 
     ToolRun extract = Tool("extract " + Q(strOut) + " " + Q(strDir + "\\x"));
     EXPECT_EQ(0, extract.nExit) << extract.strErr;
+    EXPECT_EQ(list.strOut, extract.strOut);
     EXPECT_EQ((std::vector<std::string>{"KavlaComponent.exe", "Qt.7z", "empty.cfg", "readme.txt", "zeta.txt"}),
               kt::ListFolder(strDir + "\\x"));
     EXPECT_EQ(p.strBig, kt::ReadBytes(strDir + "\\x\\Qt.7z"));

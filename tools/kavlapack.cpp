@@ -7,6 +7,9 @@
 //   kavlapack extract <file> <folder> [--offset N]
 //   kavlapack verify <file> [--offset N]
 //
+// list and extract print one "name<TAB>size" line per record and a summary
+// line starting with "# "; verify prints the summary only.
+//
 // Exit codes: 0 success; 1 refused or failed (message on stderr); 2 wrong
 // command line; 150-166 the container error number of the reader or writer.
 #include "file.h"
@@ -207,12 +210,13 @@ int ReadCommand(const char* pszCmd, int argc, char** argv)
             return FailPack(pszCmd, strFile, dwErr);
     }
 
+    // Extraction names what it extracted, in the listing's format.
     ListCtx ctx;
-    ctx.bPrint = strcmp(pszCmd, "list") == 0;
+    ctx.bPrint = strcmp(pszCmd, "verify") != 0;
     DWORD dwErr = 0;
     if (!utl_PackList(strFile.c_str(), dwOffset, OnRecord, &ctx, &dwErr))
         return FailPack(pszCmd, strFile, dwErr);
-    printf("%s%lu files, %llu bytes, container at offset %lu, %s\n", ctx.bPrint ? "# " : "",
+    printf("# %lu files, %llu bytes, container at offset %lu, %s\n",
            (unsigned long)ctx.dwFiles, ctx.ullBytes, (unsigned long)dwOffset,
            ctx.bEndMarker ? "ends with the end marker"
                           : "ends at the end of the file (no end marker: nothing may follow it, no signature)");
