@@ -2,6 +2,7 @@
 // admission service, starts the real installer and waits until it has ended.
 #pragma once
 #include <windows.h>
+#include <string>
 
 enum { DRV_ERR_QT = 112, DRV_ERR_WORKDIR = 351, DRV_ERR_CARRIER = 352, DRV_ERR_NO_PYM = 355,
        DRV_ERR_LIST = 356, DRV_ERR_NO_SETUP = 357 };
@@ -15,5 +16,16 @@ void CloseInstanceEvent(void);
 // with the step's number in *pdwErr where the step sets one.
 int UnpackAndSetup(DWORD* pdwErr);
 
-// Path of the MSI copy: the program's own folder joined with "KavlaSetup.msi".
+// Path of the MSI copy: the program's own folder joined with "KavlaSetup.msi",
+// whatever the program's file is called ("Setup (1).exe" after a second
+// download). 0 and an empty pszOut when the path has no folder or does not fit.
 int MsiCopyPath(const char* pszModulePath, char* pszOut, DWORD dwOutSize);
+
+// The 7-Zip command line for an archive of the work folder:
+//   <W>\7za.exe x "<archive>" -o"<W>" -y
+int DrvSevenZipCmd(const char* pszWorkDir, const char* pszArchivePath, std::string& strCmd);
+
+// Splits a profile file name "<prefix>-<rest>" at its first '-'. 0 (both
+// outputs empty) when there is no '-' or when either half is not a plain
+// file name, since both become path components under W\data.
+int DrvSplitProfileName(const char* pszName, char* pszPrefix, char* pszRest, DWORD dwSize);

@@ -1,0 +1,416 @@
+// Install driver. A straight sequence of steps, each run only while the
+// previous ones succeeded; the result and the install error number are set
+// where a step fails, and the instance event is closed at the one exit.
+// Every path is built with utl_PathJoin: a name that does not fit fails its
+// step instead of being cut into another path.
+#include "driver.h"
+#include "file.h"
+#include "log.h"
+#include "pack.h"
+#include "proc.h"
+#include "reg.h"
+#include <shellapi.h>
+#include <string.h>
+#include <string>
+
+HANDLE g_hInstanceEvent = NULL;
+
+void CloseInstanceEvent(void)
+{
+    if (g_hInstanceEvent) {
+        CloseHandle(g_hInstanceEvent);
+        g_hInstanceEvent = NULL;
+    }
+}
+
+namespace {
+
+const char* const KAVLA_KEY = "SOFTWARE\\Kavla";
+const char* const MSI_UNINSTALL_KEY =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{5A1C7E20-3B94-4D6F-9E21-7C0B84D2A613}";
+const char* const MSI_COPY_NAME = "KavlaSetup.msi";
+const char* const PYM_NAME = "pymApxSvr.exe";
+const char* const INSTALLER_NAME = "KavlaSetup.exe";
+
+// The registry may not be ready for the MSI's source path right after the
+// MSI-based upgrade asked for us: ten looks a second apart.
+const int MSI_SOURCE_ATTEMPTS = 10;
+const DWORD MSI_SOURCE_WAIT_MS = 1000;
+// The admission service needs a moment to show up in the process list; it
+// then gets up to five minutes per call.
+const DWORD PYM_START_WAIT_MS = 300;
+const DWORD PYM_POLL_MS = 500;
+const int PYM_MAX_POLLS = 600;
+// The installer gets 30 seconds to appear and as long as it needs to end.
+const DWORD INSTALLER_APPEAR_POLL_MS = 50;
+const int INSTALLER_APPEAR_MAX_POLLS = 600;
+const DWORD INSTALLER_END_POLL_MS = 500;
+
+// The work folder's path, kept for the whole run (the installer runs from it).
+char g_szWorkDir[UTL_MAX_PATH] = {0};
+
+// W\pszName into pszOut (UTL_MAX_PATH bytes).
+int WorkPath(char* pszOut, const char* pszName)
+{
+    return utl_PathJoin(pszOut, UTL_MAX_PATH, g_szWorkDir, pszName);
+}
+
+// Reads the MSI package's source path: SOFTWARE\Kavla first, then the MSI
+// product's Uninstall key, which the MSI may fill a little later.
+void ReadMsiSource(char* pszSource)
+{
+    pszSource[0] = '\0';
+    if (utl_RegReadString(HKEY_LOCAL_MACHINE, KAVLA_KEY, "MsiSourceName", pszSource, UTL_MAX_PATH))
+        return;
+    pszSource[0] = '\0';
+    for (int i = 0; i < MSI_SOURCE_ATTEMPTS; ++i) {
+        SetupLog("can't get source path.");
+        int bRead = utl_RegReadString(HKEY_LOCAL_MACHINE, MSI_UNINSTALL_KEY, "MsiSourceName", pszSource,
+                                      UTL_MAX_PATH);
+        Sleep(MSI_SOURCE_WAIT_MS);
+        if (bRead)
+            return;
+        pszSource[0] = '\0';
+    }
+}
+
+// The carrier: the program's own file, or the MSI copy beside it when the
+// installed client asked for an MSI-based upgrade. 0 when the MSI copy
+// cannot be had (no number: the entry logs what it had).
+int ChooseCarrier(char* pszCarrier)
+{
+    char szModule[UTL_MAX_PATH + 1] = {0};
+    DWORD dwLen = GetModuleFileNameA(NULL, szModule, UTL_MAX_PATH);
+    // A cut module path names no file; the size step then reports it.
+    if (dwLen == 0 || dwLen >= UTL_MAX_PATH)
+        szModule[0] = '\0';
+
+    DWORD dwByMsi = 0;
+    if (!utl_RegReadDword(HKEY_LOCAL_MACHINE, KAVLA_KEY, "InstallByMsi", &dwByMsi) || dwByMsi == 0) {
+        strcpy(pszCarrier, szModule);
+        return 1;
+    }
+
+    SetupLog("msi install.");
+    // Reset first, so that a failing install does not ask again next time.
+    if (!utl_RegWriteDword(HKEY_LOCAL_MACHINE, KAVLA_KEY, "InstallByMsi", 0))
+        SetupLog("can't set msi sign to zero.");
+
+    char szSource[UTL_MAX_PATH + 1] = {0};
+    ReadMsiSource(szSource);
+
+    char szCopy[UTL_MAX_PATH] = {0};
+    int bOk = MsiCopyPath(szModule, szCopy, sizeof(szCopy));
+    if (bOk && utl_FileExists(szCopy)) {
+        SetupLog("InstallScript has copy msi file.");
+    } else if (bOk && szSource[0] && utl_FileExists(szSource)) {
+        CopyFileA(szSource, szCopy, FALSE);
+        if (!utl_FileExists(szCopy)) {
+            SetupLog("Cannot use setup copy msi file, accessible error.");
+            bOk = 0;
+        }
+    } else {
+        SetupLog("Network problem, cannot access source file.");
+        bOk = 0;
+    }
+    if (bOk)
+        strcpy(pszCarrier, szCopy);
+    return bOk;
+}
+
+// Makes (or empties) the work folder and removes a leftover DAM folder.
+int MakeWorkFolder(DWORD* pdwErr)
+{
+    if (!utl_CreateTmpDir(g_szWorkDir, UTL_MAX_PATH, "KavlaSetup", 0, 1)) {
+        g_szWorkDir[0] = '\0';
+        *pdwErr = DRV_ERR_WORKDIR;
+        return 0;
+    }
+    char szDam[UTL_MAX_PATH];
+    if (WorkPath(szDam, "DAM") && utl_FolderExists(szDam))
+        utl_RemoveFolder(szDam);
+    return 1;
+}
+
+// Checks the carrier's size and unpacks its payload into the work folder.
+int UnpackPayload(const char* pszCarrier, DWORD* pdwErr)
+{
+    char szFolder[UTL_MAX_PATH] = ".";
+    const char* pszSep = strrchr(pszCarrier, '\\');
+    const char* pszName = pszSep ? pszSep + 1 : pszCarrier;
+    if (pszSep) {
+        memcpy(szFolder, pszCarrier, pszSep - pszCarrier);
+        szFolder[pszSep - pszCarrier] = '\0';
+    }
+
+    DWORD dwHigh = 0, dwLow = 0;
+    int bSize;
+    if (pszCarrier[0] && utl_FileExists(pszCarrier)) {
+        bSize = utl_GetFileSize(pszCarrier, &dwHigh, &dwLow);
+    } else {
+        SetupLog(pszCarrier);
+        strcpy(szFolder, ".");
+        bSize = pszName[0] && utl_GetFileSize(pszName, &dwHigh, &dwLow);
+    }
+    // The payload starts at PACK_SETUP_OFFSET: a carrier that ends there holds none.
+    if (!bSize || dwHigh != 0 || dwLow <= PACK_SETUP_OFFSET) {
+        *pdwErr = DRV_ERR_CARRIER;
+        return 0;
+    }
+    return utl_FileUnpack(szFolder, pszName, g_szWorkDir, pdwErr, PACK_SETUP_OFFSET);
+}
+
+// Creates W\pszName when it is missing; 1 when the folder is there.
+int EnsureWorkSubfolder(const char* pszName, char* pszPath)
+{
+    if (!WorkPath(pszPath, pszName))
+        return 0;
+    if (utl_FolderExists(pszPath))
+        return 1;
+    return CreateDirectoryA(pszPath, NULL) ? 1 : 0;
+}
+
+// The inner component pack is a stand-alone container (offset 0).
+int UnpackComponentPack(DWORD* pdwErr)
+{
+    char szComponent[UTL_MAX_PATH], szPack[UTL_MAX_PATH];
+    if (!EnsureWorkSubfolder("component", szComponent))
+        return 0;
+    if (!WorkPath(szPack, "KavlaComponent.exe") || !utl_FileExists(szPack))
+        return 1;
+    return utl_FileUnpack(g_szWorkDir, "KavlaComponent.exe", szComponent, pdwErr, 0);
+}
+
+// Runs the packaged 7-Zip on the archive, extracting into W. 1 when 7-Zip reported
+// "Everything is Ok"; its output is logged when it ran.
+int ExtractWithSevenZip(const char* pszArchivePath)
+{
+    std::string strCmd;
+    if (!DrvSevenZipCmd(g_szWorkDir, pszArchivePath, strCmd))
+        return 0;
+    SetupLog(strCmd.c_str());
+    std::string strOut;
+    if (!GetCmd(strCmd.c_str(), strOut, "Setup"))
+        return 0;
+    SetupLog(strOut.c_str());
+    return strOut.find("Everything is Ok") != std::string::npos ? 1 : 0;
+}
+
+// Qt archive: a failed extraction is recorded (112) but does not stop the
+// install; the installer brings what it cannot do without.
+int ExtractQt(DWORD* pdwErr)
+{
+    char szQt[UTL_MAX_PATH], szArchive[UTL_MAX_PATH];
+    if (!EnsureWorkSubfolder("Qt", szQt) || !WorkPath(szArchive, "Qt.7z"))
+        return 0;
+    SetupLog(szArchive);
+    if (utl_FileExists(szArchive) && !ExtractWithSevenZip(szArchive))
+        *pdwErr = DRV_ERR_QT;
+    return 1;
+}
+
+void CopyIfFile(const char* pszName, const char* pszDstFolder)
+{
+    char szSrc[UTL_MAX_PATH], szDst[UTL_MAX_PATH];
+    if (WorkPath(szSrc, pszName) && utl_FileExists(szSrc)
+        && utl_PathJoin(szDst, sizeof(szDst), pszDstFolder, pszName))
+        CopyFileA(szSrc, szDst, FALSE);
+}
+
+// Copies one profile file <prefix>-<rest> to W\data\<prefix>\<rest>.
+void PlaceProfileFile(const char* pszName)
+{
+    char szPrefix[UTL_MAX_PATH], szRest[UTL_MAX_PATH];
+    char szData[UTL_MAX_PATH], szPrefixDir[UTL_MAX_PATH], szSrc[UTL_MAX_PATH], szDst[UTL_MAX_PATH];
+    if (!DrvSplitProfileName(pszName, szPrefix, szRest, UTL_MAX_PATH))
+        return;
+    if (!WorkPath(szData, "data") || !utl_PathJoin(szPrefixDir, sizeof(szPrefixDir), szData, szPrefix)
+        || !utl_PathJoin(szDst, sizeof(szDst), szPrefixDir, szRest) || !WorkPath(szSrc, pszName))
+        return;
+    if (!utl_FolderExists(szPrefixDir))
+        CreateDirectoryA(szPrefixDir, NULL);
+    CopyFileA(szSrc, szDst, FALSE);
+}
+
+void CloseFind(HANDLE& hFind)
+{
+    if (hFind != INVALID_HANDLE_VALUE) {
+        FindClose(hFind);
+        hFind = INVALID_HANDLE_VALUE;
+    }
+}
+
+// Customisation files of the payload into the places the installer reads.
+// 0 only when the work folder cannot be listed (356).
+int PlaceCustomFiles(DWORD* pdwErr)
+{
+    char szData[UTL_MAX_PATH], szDataUpper[UTL_MAX_PATH], szPattern[UTL_MAX_PATH];
+    if (!EnsureWorkSubfolder("Data", szData) || !WorkPath(szDataUpper, "DATA"))
+        return 1;
+    CopyIfFile("locations.xml", szDataUpper);
+    CopyIfFile("conn_cfg.ini", szDataUpper);
+
+    WIN32_FIND_DATAA fd;
+    HANDLE hFind = INVALID_HANDLE_VALUE;
+    if (WorkPath(szPattern, "*"))
+        hFind = FindFirstFileA(szPattern, &fd);
+    if (hFind == INVALID_HANDLE_VALUE) {
+        *pdwErr = DRV_ERR_LIST;
+        return 0;
+    }
+    do {
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && strstr(fd.cFileName, "cfg.xml"))
+            PlaceProfileFile(fd.cFileName);
+    } while (FindNextFileA(hFind, &fd));
+    CloseFind(hFind);
+    return 1;
+}
+
+// Command-line customisation: rebuilt from its archive at every run, so a
+// folder left by an earlier payload never survives into this install.
+void ExtractCmdCustomCfg(void)
+{
+    char szFolder[UTL_MAX_PATH], szArchive[UTL_MAX_PATH];
+    if (!WorkPath(szFolder, "WebCmdCustomCfg") || !WorkPath(szArchive, "WebCmdCustomCfg.7z"))
+        return;
+    if (!utl_FileExists(szArchive)) {
+        utl_DeleteFolderTree(szFolder);
+        return;
+    }
+    if (utl_FolderExists(szFolder)) {
+        utl_DeleteFiles(szFolder, "*.*");
+        utl_DeleteSubfolders(szFolder);
+    } else if (!CreateDirectoryA(szFolder, NULL) && !utl_FolderExists(szFolder)) {
+        return;
+    }
+    SetupLog(szArchive);
+    if (!ExtractWithSevenZip(szArchive))
+        SetupLog("unpack managecfg fail!");
+}
+
+// Starts W\pszName with ShellExecuteA (default verb, no working folder).
+void StartWorkProgram(const char* pszPath, const char* pszParams, int nShow)
+{
+    ShellExecuteA(NULL, NULL, pszPath, pszParams, NULL, nShow);
+}
+
+// Runs the admission service once and waits until it is gone (or its time is up).
+void RunAdmissionService(const char* pszPath, const char* pszParams)
+{
+    StartWorkProgram(pszPath, pszParams, SW_HIDE);
+    Sleep(PYM_START_WAIT_MS);
+    for (int i = 0; i < PYM_MAX_POLLS && chkProcExist("waitCpd", PYM_NAME) == PROC_RUNNING; ++i)
+        Sleep(PYM_POLL_MS);
+}
+
+// The installed client's admission service takes over the update
+// information, then shuts the client down.
+int HandOverToAdmissionService(DWORD* pdwErr)
+{
+    char szPym[UTL_MAX_PATH];
+    if (!WorkPath(szPym, PYM_NAME) || !utl_FileExists(szPym)) {
+        *pdwErr = DRV_ERR_NO_PYM;
+        return 0;
+    }
+    RunAdmissionService(szPym, "-setUpdInfo");
+    RunAdmissionService(szPym, "-exitpymclient");
+    return 1;
+}
+
+// Starts the real installer and waits for it to appear and to end.
+int RunInstaller(DWORD* pdwErr)
+{
+    char szSetup[UTL_MAX_PATH];
+    if (!WorkPath(szSetup, INSTALLER_NAME) || !utl_FileExists(szSetup)) {
+        *pdwErr = DRV_ERR_NO_SETUP;
+        return 0;
+    }
+    StartWorkProgram(szSetup, NULL, SW_SHOW);
+
+    unsigned nStartWaits = 0;
+    for (int i = 0; i < INSTALLER_APPEAR_MAX_POLLS; ++i) {
+        if (chkProcExist("waitSetup", INSTALLER_NAME) == PROC_RUNNING)
+            break;
+        Sleep(INSTALLER_APPEAR_POLL_MS);
+        ++nStartWaits;
+    }
+    SetupLogF("is-stp started at %u", nStartWaits);
+
+    unsigned nEndWaits = 0;
+    while (chkProcExist("waitSetup", INSTALLER_NAME) == PROC_RUNNING) {
+        Sleep(INSTALLER_END_POLL_MS);
+        ++nEndWaits;
+    }
+    SetupLogF("is-stp ended at %u.", nEndWaits);
+    return 1;
+}
+
+} // namespace
+
+int MsiCopyPath(const char* pszModulePath, char* pszOut, DWORD dwOutSize)
+{
+    if (!pszOut || dwOutSize == 0)
+        return 0;
+    pszOut[0] = '\0';
+    if (!pszModulePath)
+        return 0;
+    const char* pszSep = strrchr(pszModulePath, '\\');
+    size_t nFolder = pszSep ? (size_t)(pszSep - pszModulePath) : 0;
+    if (!pszSep || nFolder >= UTL_MAX_PATH)
+        return 0;
+    char szFolder[UTL_MAX_PATH];
+    memcpy(szFolder, pszModulePath, nFolder);
+    szFolder[nFolder] = '\0';
+    return utl_PathJoin(pszOut, dwOutSize, szFolder, MSI_COPY_NAME);
+}
+
+int DrvSevenZipCmd(const char* pszWorkDir, const char* pszArchivePath, std::string& strCmd)
+{
+    char szSevenZa[UTL_MAX_PATH];
+    strCmd.clear();
+    if (!pszArchivePath || !utl_PathJoin(szSevenZa, sizeof(szSevenZa), pszWorkDir, "7za.exe"))
+        return 0;
+    strCmd = std::string(szSevenZa) + " x \"" + pszArchivePath + "\" -o\"" + pszWorkDir + "\" -y";
+    return 1;
+}
+
+int DrvSplitProfileName(const char* pszName, char* pszPrefix, char* pszRest, DWORD dwSize)
+{
+    if (!pszName || !pszPrefix || !pszRest || dwSize == 0)
+        return 0;
+    pszPrefix[0] = pszRest[0] = '\0';
+    const char* pszDash = strchr(pszName, '-');
+    size_t nPrefix = pszDash ? (size_t)(pszDash - pszName) : 0;
+    if (!pszDash || nPrefix >= dwSize || strlen(pszDash + 1) >= dwSize)
+        return 0;
+    memcpy(pszPrefix, pszName, nPrefix);
+    pszPrefix[nPrefix] = '\0';
+    strcpy(pszRest, pszDash + 1);
+    // Both halves become path components under W\data: neither may climb
+    // out of it or name a device.
+    if (!utl_IsPlainFileName(pszPrefix) || !utl_IsPlainFileName(pszRest)) {
+        pszPrefix[0] = pszRest[0] = '\0';
+        return 0;
+    }
+    return 1;
+}
+
+int UnpackAndSetup(DWORD* pdwErr)
+{
+    DWORD dwIgnored = 0;
+    if (!pdwErr)
+        pdwErr = &dwIgnored;
+    char szCarrier[UTL_MAX_PATH] = {0};
+    int nResult = ChooseCarrier(szCarrier)
+        && MakeWorkFolder(pdwErr)
+        && UnpackPayload(szCarrier, pdwErr)
+        && UnpackComponentPack(pdwErr)
+        && ExtractQt(pdwErr)
+        && PlaceCustomFiles(pdwErr);
+    if (nResult) {
+        ExtractCmdCustomCfg();
+        nResult = HandOverToAdmissionService(pdwErr) && RunInstaller(pdwErr);
+    }
+    CloseInstanceEvent();
+    return nResult ? 1 : 0;
+}
