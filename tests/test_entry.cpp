@@ -101,6 +101,7 @@ TEST(EntryFlow, UnprotectedClientGoesStraightToTheInstall)
 
 TEST(EntryBoxes, EveryRefusalTextInEnglish)
 {
+    KT_SKIP_IF_EMULATED();
     const struct {
         UserText eText;
         const char* pszText;

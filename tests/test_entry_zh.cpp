@@ -30,15 +30,23 @@ TEST(EntryBoxesZh, TheSystemIsChinese)
     EXPECT_EQ(1, IsChineseSystem());
 }
 
-TEST(EntryBoxesZh, EveryRefusalTextInChinese)
-{
-    const struct {
-        UserText eText;
-        const char* pszText;
-    } cases[] = {{TXT_PREV_INSTANCE, kPrevInstance}, {TXT_NOT_ADMIN, kNotAdmin},
+const struct {
+    UserText eText;
+    const char* pszText;
+} kRefusals[] = {{TXT_PREV_INSTANCE, kPrevInstance}, {TXT_NOT_ADMIN, kNotAdmin},
                  {TXT_NO_SPACE, kNoSpace}, {TXT_UPDATING, kUpdating}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(std::string(c.pszText), GetUserText(c.eText));
+
+TEST(EntryBoxesZh, TextsAreTheGbkBytes)
+{
+    for (const auto& c : kRefusals)
+        EXPECT_EQ(std::string(c.pszText), GetUserText(c.eText)) << c.eText;
+    EXPECT_EQ(std::string(kCaption), GetUserText(TXT_CAPTION));
+}
+
+TEST(EntryBoxesZh, EveryRefusalBoxInChinese)
+{
+    KT_SKIP_IF_EMULATED();
+    for (const auto& c : kRefusals) {
         kt::Proc p = kt::Start("\"" + kt::TestBinPath("gui_show_refusal.exe") + "\" " + std::to_string(c.eText));
         kt::Box box = kt::ReadAndConfirmBox(p, 30000);
         ASSERT_TRUE(box.bFound) << c.eText;

@@ -123,6 +123,7 @@ TEST(LogFailures, AnUnwritableLogNeverFailsTheCaller)
 
 TEST(LogConcurrency, TwoProcessesLoseNoLine)
 {
+    KT_SKIP_IF_EMULATED();
     const int kLines = 400;
     std::string exe = kt::TestBinPath("log_writer.exe");
     for (const char* kind : {"setup", "utl"}) {

@@ -182,8 +182,16 @@ Proc Start(const std::string& strCmdLine, const std::string& strCurDir)
     return proc;
 }
 
+// Every process start under qemu costs about 45 s: waits for other
+// processes stretch accordingly there.
+static DWORD Scaled(DWORD dwTimeoutMs)
+{
+    return IsEmulated() && dwTimeoutMs < 0x10000000 ? dwTimeoutMs * 8 : dwTimeoutMs;
+}
+
 int Wait(Proc& proc, DWORD dwTimeoutMs)
 {
+    dwTimeoutMs = Scaled(dwTimeoutMs);
     if (!proc.hProcess)
         return -1;
     if (WaitForSingleObject(proc.hProcess, dwTimeoutMs) != WAIT_OBJECT_0) {
@@ -318,6 +326,7 @@ HWND ControlById(HWND hWnd, int nId)
 
 HWND WaitForWindow(const std::string& strTitle, DWORD dwTimeoutMs, DWORD dwPid, const std::string& strClass)
 {
+    dwTimeoutMs = Scaled(dwTimeoutMs);
     DWORD dwStart = GetTickCount();
     for (;;) {
         FindCtx ctx{strTitle, strClass, dwPid, NULL};
