@@ -8,7 +8,7 @@ need_root() { [ "$(id -u)" = 0 ] || { echo "install-deps: run as root" >&2; exit
 
 pkgs=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
       cmake ninja-build make wine wine64 xvfb x11-utils xauth imagemagick
-      googletest qemu-user locales dpkg-dev osslsigncode openssl)
+      googletest qemu-user locales dpkg-dev osslsigncode openssl fonts-wqy-microhei)
 pkgs32=(wine32:i386 libwine:i386)
 
 missing=()

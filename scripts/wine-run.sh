@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs a Windows program of the build under Wine in a throwaway prefix.
-#   wine-run.sh [--arch x64|x86] [--root DIR] [--keep PREFIX]
+#   wine-run.sh [--arch x64|x86] [--root DIR] [--keep PREFIX [--nokill]]
 #               [--envfile FILE] [--env NAME=VALUE]... PROGRAM [ARGS...]
 # The base prefix is made once per build tree (wineboot, crash dialog off);
 # each run gets a fresh copy of it (hard links for the system folders, real
@@ -10,10 +10,12 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 arch=x64
 keep=""
+nokill=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --arch) arch=$2; shift 2 ;;
     --keep) keep=$2; shift 2 ;;
+    --nokill) nokill=1; shift ;;
     --root) export KAVLA_WINE_ROOT=$2; shift 2 ;;
     --envfile) source "$2"; shift 2 ;;
     --env) export "${2?}"; shift 2 ;;
@@ -40,8 +42,11 @@ set +e
 "$loader" "$@"
 rc=$?
 set -e
-# Programs the test left running (or a wineserver waiting for them) end here.
-/usr/lib/wine/wineserver -k 2>/dev/null || true
-/usr/lib/wine/wineserver -w 2>/dev/null || true
+# Programs the test left running (or a wineserver waiting for them) end here,
+# unless another program of the same kept prefix is still being driven.
+if [ $nokill = 0 ]; then
+  /usr/lib/wine/wineserver -k 2>/dev/null || true
+  /usr/lib/wine/wineserver -w 2>/dev/null || true
+fi
 [ -n "$keep" ] || rm -rf "$prefix"
 exit $rc
