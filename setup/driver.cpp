@@ -9,6 +9,7 @@
 #include "pack.h"
 #include "proc.h"
 #include "reg.h"
+#include "workdir_guard.h"
 #include <shellapi.h>
 #include <string.h>
 #include <string>
@@ -48,6 +49,8 @@ const DWORD INSTALLER_END_POLL_MS = 500;
 
 // The work folder's path, kept for the whole run (the installer runs from it).
 char g_szWorkDir[UTL_MAX_PATH] = {0};
+// Held open from the making of the work folder until the installer has ended.
+HANDLE g_hWorkDirHold = INVALID_HANDLE_VALUE;
 
 // W\pszName into pszOut (UTL_MAX_PATH bytes).
 int WorkPath(char* pszOut, const char* pszName)
@@ -118,14 +121,35 @@ int ChooseCarrier(char* pszCarrier)
     return bOk;
 }
 
-// Makes (or empties) the work folder and removes a leftover DAM folder.
+// Makes (or empties) the work folder and removes a leftover DAM folder. The
+// folder is then protected and held open until the installer has ended: the
+// elevated program runs what it unpacks there, so a folder that an ordinary
+// user owns is not reused, and nothing a non-administrator put inside stays.
 int MakeWorkFolder(DWORD* pdwErr)
 {
-    if (!utl_CreateTmpDir(g_szWorkDir, UTL_MAX_PATH, "KavlaSetup", 0, 1)) {
+    int bOk = utl_CreateTmpDir(g_szWorkDir, UTL_MAX_PATH, "KavlaSetup", 0, 1);
+    if (bOk && !utl_IsOwnerTrusted(g_szWorkDir)) {
+        SetupLog("The work folder is owned by an untrusted user, it is made anew.");
+        utl_DeleteFolderTree(g_szWorkDir);
+        bOk = utl_CreateTmpDir(g_szWorkDir, UTL_MAX_PATH, "KavlaSetup", 0, 1)
+              && utl_IsOwnerTrusted(g_szWorkDir);
+    }
+    if (bOk && !utl_ProtectWorkDir(g_szWorkDir)) {
+        SetupLog("The work folder cannot be protected.");
+        bOk = 0;
+    }
+    if (bOk) {
+        g_hWorkDirHold = utl_HoldFolder(g_szWorkDir);
+        bOk = g_hWorkDirHold != INVALID_HANDLE_VALUE;
+    }
+    if (!bOk) {
+        utl_ReleaseFolder(g_hWorkDirHold);
         g_szWorkDir[0] = '\0';
         *pdwErr = DRV_ERR_WORKDIR;
         return 0;
     }
+    // Whatever was planted before the protection took hold goes.
+    utl_RemoveUntrustedEntries(g_szWorkDir);
     char szDam[UTL_MAX_PATH];
     if (WorkPath(szDam, "DAM") && utl_FolderExists(szDam))
         utl_RemoveFolder(szDam);
@@ -411,6 +435,7 @@ int UnpackAndSetup(DWORD* pdwErr)
         ExtractCmdCustomCfg();
         nResult = HandOverToAdmissionService(pdwErr) && RunInstaller(pdwErr);
     }
+    utl_ReleaseFolder(g_hWorkDirHold);
     CloseInstanceEvent();
     return nResult ? 1 : 0;
 }
