@@ -2,4 +2,3 @@
 #include "uninstall_lock.h"
 #include "cipher.h"
 
-int IsUninstallPrompt(const char* pszModule, char* pszPwdBuf) { return 0; }

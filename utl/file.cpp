@@ -162,3 +162,46 @@ int utl_IsPlainFileName(const char* pszName)
     }
     return 1;
 }
+
+int utl_CreateFolderChain(const char* pszFolder, DWORD* pdwErr)
+{
+    DWORD dwErr = ERROR_INVALID_PARAMETER;
+    if (!pszFolder || !*pszFolder || strlen(pszFolder) >= UTL_MAX_PATH) {
+        if (pdwErr)
+            *pdwErr = dwErr;
+        return 0;
+    }
+    char szPart[UTL_MAX_PATH];
+    strcpy(szPart, pszFolder);
+    size_t nLen = strlen(szPart);
+    // The root of the path is never created: skip "X:\" or "\\server\share\".
+    size_t nStart = 0;
+    if (nLen >= 2 && szPart[1] == ':')
+        nStart = (nLen >= 3 && szPart[2] == '\\') ? 3 : 2;
+    else if (nLen >= 2 && szPart[0] == '\\' && szPart[1] == '\\') {
+        const char* pszShare = strchr(szPart + 2, '\\');
+        const char* pszRest = pszShare ? strchr(pszShare + 1, '\\') : NULL;
+        nStart = pszRest ? (size_t)(pszRest - szPart) + 1 : nLen;
+    } else if (szPart[0] == '\\')
+        nStart = 1;
+
+    int nOk = 1;
+    for (size_t i = nStart; i <= nLen && nOk; ++i) {
+        if (szPart[i] != '\\' && szPart[i] != '\0')
+            continue;
+        if (i == nStart || szPart[i - 1] == '\\')
+            continue;                       // doubled separator
+        char cSaved = szPart[i];
+        szPart[i] = '\0';
+        if (!utl_FolderExists(szPart) && !CreateDirectoryA(szPart, NULL)) {
+            dwErr = GetLastError();
+            // Another process may have made it meanwhile.
+            if (!utl_FolderExists(szPart))
+                nOk = 0;
+        }
+        szPart[i] = cSaved;
+    }
+    if (!nOk && pdwErr)
+        *pdwErr = dwErr;
+    return nOk;
+}

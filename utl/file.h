@@ -24,6 +24,12 @@ int utl_DeleteFolderTree(const char* pszFolder);
 // a folder that has any stays.
 void utl_RemoveFolder(const char* pszFolder);
 
+// Creates pszFolder with every missing parent, one CreateDirectoryA per path
+// component (the kernel32 way: no helper library is loaded for it). 1 when
+// the folder exists afterwards; else 0 with the system error number of the
+// failing step in *pdwErr.
+int utl_CreateFolderChain(const char* pszFolder, DWORD* pdwErr);
+
 // Joins a folder and a name with "%s\%s" into pszOut. Fails (0, pszOut
 // emptied) instead of cutting when the result does not fit cbOut bytes or
 // would reach UTL_MAX_PATH characters. An empty folder gives "\name".

@@ -15,6 +15,9 @@ enum { VRF_ERR_SIZE = 301, VRF_ERR_TOO_BIG = 302, VRF_ERR_OPEN = 303, VRF_ERR_CR
 enum VrfWhich { VRF_CUSTOM_XML, VRF_UNINSTALL_XML, VRF_CUSTOM_INI, VRF_UNINSTALL_INI };
 
 int MakeVrfKey(const BYTE* pbInput, DWORD dwInputLen, BYTE* pbOutput, DWORD* pdwOutputLen);
+// The program's verification key (30 bytes) from its fixed input, into a
+// buffer of *pdwKeyLen (at least 30) bytes. Built at run time, never stored.
+int utl_BuildVrfKey(BYTE* pbKey, DWORD* pdwKeyLen);
 
 int CusIniVerify(const char* pszFolder);
 int CusXmlVerify(const char* pszFolder, int bWithIcon, const char* pszIconName);

@@ -1,0 +1,161 @@
+// Administrators' tool for the protected settings files.
+//   kavlavrf write <protected-file> [<vrf-file>]
+//       writes the verification file with the program's key; without a
+//       second argument the name follows the file (KavlaCustom.ini gives
+//       KavlaCustom.vrf, KavlaCustom.xml gives KavlaCustomXml.vrf, ...) in
+//       the same folder.
+//   kavlavrf check <folder>
+//       checks the folder's four pairs and prints for each whether it
+//       verifies; exit code 0 when every pair present verifies.
+// Exit codes: 0 success, 1 a pair does not verify or the writer failed,
+// 2 usage error.
+#include "custom_doc.h"
+#include "file.h"
+#include "verify.h"
+#include "xml_parser.h"
+#include <stdio.h>
+#include <string.h>
+#include <string>
+
+namespace {
+
+struct PairName {
+    const char* pszProtected;
+    const char* pszVrf;
+};
+
+const PairName g_aPairs[] = {
+    {"KavlaCustom.xml", "KavlaCustomXml.vrf"},
+    {"KavlaUninstallInfo.xml", "KavlaUninstallInfoXml.vrf"},
+    {"KavlaCustom.ini", "KavlaCustom.vrf"},
+    {"KavlaUninstallInfo.ini", "KavlaUninstallInfo.vrf"},
+};
+
+int Usage(void)
+{
+    fprintf(stderr, "usage: kavlavrf write <protected-file> [<vrf-file>]\n"
+                    "       kavlavrf check <folder>\n");
+    return 2;
+}
+
+const char* BaseName(const char* pszPath)
+{
+    const char* pszBase = pszPath;
+    for (const char* p = pszPath; *p; ++p)
+        if (*p == '\\' || *p == '/')
+            pszBase = p + 1;
+    return pszBase;
+}
+
+int Write(const char* pszProtected, const char* pszVrfArg)
+{
+    char szVrf[UTL_MAX_PATH] = {0};
+    if (pszVrfArg) {
+        if (strlen(pszVrfArg) >= sizeof(szVrf)) {
+            fprintf(stderr, "kavlavrf: path too long: %s\n", pszVrfArg);
+            return 2;
+        }
+        strcpy(szVrf, pszVrfArg);
+    } else {
+        const char* pszBase = BaseName(pszProtected);
+        const char* pszVrfName = NULL;
+        for (const PairName& pair : g_aPairs)
+            if (_stricmp(pszBase, pair.pszProtected) == 0)
+                pszVrfName = pair.pszVrf;
+        if (!pszVrfName) {
+            fprintf(stderr, "kavlavrf: %s is no protected settings file; name the verification file\n",
+                    pszProtected);
+            return 2;
+        }
+        int nOk = 0;
+        if (pszBase == pszProtected)
+            nOk = strlen(pszVrfName) < sizeof(szVrf) ? (strcpy(szVrf, pszVrfName), 1) : 0;
+        else {
+            // The folder without its last separator; "\name" keeps the root.
+            std::string strFolder(pszProtected, (size_t)(pszBase - pszProtected - 1));
+            nOk = utl_PathJoin(szVrf, sizeof(szVrf), strFolder.c_str(), pszVrfName);
+        }
+        if (!nOk) {
+            fprintf(stderr, "kavlavrf: path too long: %s\n", pszProtected);
+            return 2;
+        }
+    }
+    DWORD dwErr = 0;
+    if (!CreateVrfFile(pszProtected, szVrf, &dwErr)) {
+        fprintf(stderr, "kavlavrf: writing %s failed with error %u\n", szVrf, (unsigned)dwErr);
+        return 1;
+    }
+    printf("%s written\n", szVrf);
+    return 0;
+}
+
+// KavlaCustom.xml verifies with the default block or, failing that, with the
+// icon its document names, when that icon lies in the folder. Unlike the
+// setup program, the tool copies no icon from the system folder.
+int CheckCustomXml(const char* pszFolder)
+{
+    if (CusXmlVerify(pszFolder, 0, NULL))
+        return 1;
+    char szXml[UTL_MAX_PATH], szIcon[UTL_MAX_PATH];
+    if (!utl_PathJoin(szXml, sizeof(szXml), pszFolder, "KavlaCustom.xml"))
+        return 0;
+    CCustomXmlParse parser;
+    CusLogoInfo logo;
+    if (!parser.ReadLogoOptions(szXml, logo) || !utl_IsPlainFileName(logo.CusIconName.c_str())
+        || !utl_PathJoin(szIcon, sizeof(szIcon), pszFolder, logo.CusIconName.c_str())
+        || !utl_FileExists(szIcon))
+        return 0;
+    return CusXmlVerify(pszFolder, 1, logo.CusIconName.c_str());
+}
+
+int Check(const char* pszFolder)
+{
+    if (!utl_FolderExists(pszFolder)) {
+        fprintf(stderr, "kavlavrf: no folder %s\n", pszFolder);
+        return 2;
+    }
+    int nResult = 0, nPresent = 0;
+    for (size_t i = 0; i < sizeof(g_aPairs) / sizeof(g_aPairs[0]); ++i) {
+        const PairName& pair = g_aPairs[i];
+        char szProt[UTL_MAX_PATH], szVrf[UTL_MAX_PATH];
+        if (!utl_PathJoin(szProt, sizeof(szProt), pszFolder, pair.pszProtected)
+            || !utl_PathJoin(szVrf, sizeof(szVrf), pszFolder, pair.pszVrf)) {
+            fprintf(stderr, "kavlavrf: path too long: %s\n", pszFolder);
+            return 2;
+        }
+        int bProt = utl_FileExists(szProt), bVrf = utl_FileExists(szVrf);
+        if (!bProt && !bVrf) {
+            printf("%-24s absent\n", pair.pszProtected);
+            continue;
+        }
+        ++nPresent;
+        int bOk = 0;
+        switch (i) {
+        case 0: bOk = CheckCustomXml(pszFolder); break;
+        case 1: bOk = UninstallXmlVerify(pszFolder); break;
+        case 2: bOk = CusIniVerify(pszFolder); break;
+        default: bOk = UninstallIniVerify(pszFolder); break;
+        }
+        if (bOk)
+            printf("%-24s verified\n", pair.pszProtected);
+        else {
+            printf("%-24s NOT verified%s\n", pair.pszProtected,
+                   !bProt ? " (file missing)" : !bVrf ? " (verification file missing)" : "");
+            nResult = 1;
+        }
+    }
+    if (!nPresent)
+        printf("no protected settings files in %s\n", pszFolder);
+    return nResult;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc >= 3 && argc <= 4 && strcmp(argv[1], "write") == 0)
+        return Write(argv[2], argc == 4 ? argv[3] : NULL);
+    if (argc == 3 && strcmp(argv[1], "check") == 0)
+        return Check(argv[2]);
+    return Usage();
+}
