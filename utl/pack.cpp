@@ -75,6 +75,69 @@ int IsEndName(const char* pszName, DWORD dwLen)
     return dwLen == sizeof(PACK_END_NAME) - 1 && memcmp(pszName, PACK_END_NAME, dwLen) == 0;
 }
 
+// After a failed system call of the writer: the system's number goes to the
+// caller first and to the log; the writer's own number replaces it after.
+void PackSysFail(DWORD* pdwErr, const char* pszWhat)
+{
+    DWORD dwSys = GetLastError();
+    SetErr(pdwErr, dwSys);
+    utl_LogF(LOG_PACK, "utl_FilePack: %s failed with err %d", pszWhat, (int)dwSys);
+}
+
+// Writes one record at the container's end: the header first for a new
+// container, the two length fields, the name and exactly dwSize bytes of
+// content. Returns 0 or the writer's error number.
+DWORD WriteRecord(HANDLE hSrc, HANDLE hDst, const char* pszSrc, const char* pszName, DWORD dwSize, int bAdd,
+                  DWORD* pdwErr)
+{
+    BYTE abBuf[PACK_BUF_SIZE];
+    if (!bAdd) {
+        utl_LogF(LOG_PACK, "utl_FilePack: %s !bAdd.", pszSrc);
+        memcpy(abBuf, g_abMagic, PACK_MAGIC_LEN);
+        if (!MixAndWrite(hDst, abBuf, PACK_MAGIC_LEN))
+            return PACK_ERR_WRITE;
+    }
+    DWORD dwNameLen = (DWORD)strlen(pszName);
+    utl_LogF(LOG_PACK, "utl_FilePack: %s dwLenSrcFile = %d sizeof(DWORD) = %d", pszSrc, (int)dwNameLen,
+             (int)sizeof(DWORD));
+    if (!WriteAll(hDst, &dwNameLen, sizeof(DWORD))) {
+        PackSysFail(pdwErr, "WriteFile 1");
+        return PACK_ERR_WRITE;
+    }
+    utl_LogF(LOG_PACK, "utl_FilePack: %s dwSizeLow = %d sizeof(DWORD) = %d", pszSrc, (int)dwSize,
+             (int)sizeof(DWORD));
+    if (!WriteAll(hDst, &dwSize, sizeof(DWORD))) {
+        PackSysFail(pdwErr, "WriteFile 2");
+        return PACK_ERR_WRITE;
+    }
+    memcpy(abBuf, pszName, dwNameLen);
+    if (!MixAndWrite(hDst, abBuf, dwNameLen)) {
+        PackSysFail(pdwErr, "MixAndWrite 1");
+        return PACK_ERR_WRITE;
+    }
+    // Exactly the recorded size is copied: a source that shrank or cannot be
+    // read fails the record, one that grew gives only what was recorded.
+    DWORD dwErr = 0;
+    for (DWORD dwCopied = 0; !dwErr && dwCopied < dwSize;) {
+        DWORD dwChunk = dwSize - dwCopied < PACK_BUF_SIZE ? dwSize - dwCopied : PACK_BUF_SIZE;
+        DWORD dwRead = 0;
+        if (!ReadFile(hSrc, abBuf, dwChunk, &dwRead, NULL)) {
+            PackSysFail(pdwErr, "ReadFile");
+            dwErr = PACK_ERR_CONTENT_READ;
+        } else if (dwRead == 0) {
+            utl_LogF(LOG_PACK, "utl_FilePack: %s ended after %u of %u bytes", pszSrc, (unsigned)dwCopied,
+                     (unsigned)dwSize);
+            dwErr = PACK_ERR_CONTENT_READ;
+        } else if (!MixAndWrite(hDst, abBuf, dwRead)) {
+            PackSysFail(pdwErr, "MixAndWrite 2");
+            dwErr = PACK_ERR_WRITE;
+        } else {
+            dwCopied += dwRead;
+        }
+    }
+    return dwErr;
+}
+
 // One walk over the records of a container, shared by the extracting reader
 // and the listing reader so that both apply the same checks in the same
 // order. With pszDstPath each record becomes a file in that folder and every
@@ -436,102 +499,39 @@ int utl_FilePack(const char* pszSrcPath, const char* pszSrcFile, const char* psz
 
     HANDLE hSrc = CreateFileA(szSrc, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    HANDLE hDst = INVALID_HANDLE_VALUE;
+    DWORD dwErr = 0;
     if (hSrc == INVALID_HANDLE_VALUE) {
-        DWORD dwSys = GetLastError();
-        SetErr(pdwErr, dwSys);
-        utl_LogF(LOG_PACK, "utl_FilePack: utl_OpenFileForRead failed with err %d", (int)dwSys);
-        SetErr(pdwErr, PACK_ERR_OPEN);
-        return 0;
+        PackSysFail(pdwErr, "utl_OpenFileForRead");
+        dwErr = PACK_ERR_OPEN;
+    } else {
+        hDst = CreateFileA(szDst, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (hDst == INVALID_HANDLE_VALUE) {
+            PackSysFail(pdwErr, "utl_NewOrOpenFileForWrite");
+            dwErr = PACK_ERR_OPEN;
+        }
     }
-    HANDLE hDst = CreateFileA(szDst, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (hDst == INVALID_HANDLE_VALUE) {
-        DWORD dwSys = GetLastError();
-        SetErr(pdwErr, dwSys);
-        utl_LogF(LOG_PACK, "utl_FilePack: utl_NewOrOpenFileForWrite failed with err %d", (int)dwSys);
-        SetErr(pdwErr, PACK_ERR_OPEN);
-        CloseFileHandle(hSrc);
-        return 0;
-    }
-
     // The container's length before this record: a failed record is cut off
     // again, so that no record shorter than its length field stays behind.
     LARGE_INTEGER liZero, liStart;
     liZero.QuadPart = 0;
     liStart.QuadPart = 0;
-    DWORD dwErr = 0;
-    const char* pszWhat = NULL;
-    BYTE abBuf[PACK_BUF_SIZE];
-    if (!SetFilePointerEx(hDst, liZero, &liStart, FILE_END)) {
+    bool bAtEnd = !dwErr && SetFilePointerEx(hDst, liZero, &liStart, FILE_END);
+    if (!dwErr && !bAtEnd)
         dwErr = PACK_ERR_WRITE;
-    }
-    if (!dwErr && !bAdd) {
-        utl_LogF(LOG_PACK, "utl_FilePack: %s !bAdd.", szSrc);
-        memcpy(abBuf, g_abMagic, PACK_MAGIC_LEN);
-        if (!MixAndWrite(hDst, abBuf, PACK_MAGIC_LEN))
-            dwErr = PACK_ERR_WRITE;
-    }
-    DWORD dwNameLen = (DWORD)strlen(pszSrcFile);
-    if (!dwErr) {
-        utl_LogF(LOG_PACK, "utl_FilePack: %s dwLenSrcFile = %d sizeof(DWORD) = %d", szSrc, (int)dwNameLen,
-                 (int)sizeof(DWORD));
-        if (!WriteAll(hDst, &dwNameLen, sizeof(DWORD))) {
-            dwErr = PACK_ERR_WRITE;
-            pszWhat = "WriteFile 1";
-        }
-    }
-    if (!dwErr) {
-        utl_LogF(LOG_PACK, "utl_FilePack: %s dwSizeLow = %d sizeof(DWORD) = %d", szSrc, (int)dwSizeLow,
-                 (int)sizeof(DWORD));
-        if (!WriteAll(hDst, &dwSizeLow, sizeof(DWORD))) {
-            dwErr = PACK_ERR_WRITE;
-            pszWhat = "WriteFile 2";
-        }
-    }
-    if (!dwErr) {
-        memcpy(abBuf, pszSrcFile, dwNameLen);
-        if (!MixAndWrite(hDst, abBuf, dwNameLen)) {
-            dwErr = PACK_ERR_WRITE;
-            pszWhat = "MixAndWrite 1";
-        }
-    }
-    // Exactly the recorded size is copied: a source that shrank or cannot be
-    // read fails the record, one that grew contributes only what was recorded.
-    for (DWORD dwCopied = 0; !dwErr && dwCopied < dwSizeLow;) {
-        DWORD dwChunk = dwSizeLow - dwCopied;
-        if (dwChunk > PACK_BUF_SIZE)
-            dwChunk = PACK_BUF_SIZE;
-        DWORD dwRead = 0;
-        if (!ReadFile(hSrc, abBuf, dwChunk, &dwRead, NULL)) {
-            dwErr = PACK_ERR_CONTENT_READ;
-            pszWhat = "ReadFile";
-        } else if (dwRead == 0) {
-            utl_LogF(LOG_PACK, "utl_FilePack: %s ended after %u of %u bytes", szSrc, (unsigned)dwCopied,
-                     (unsigned)dwSizeLow);
-            dwErr = PACK_ERR_CONTENT_READ;
-        } else if (!MixAndWrite(hDst, abBuf, dwRead)) {
-            dwErr = PACK_ERR_WRITE;
-            pszWhat = "MixAndWrite 2";
-        } else {
-            dwCopied += dwRead;
-        }
-    }
-    if (pszWhat) {
-        DWORD dwSys = GetLastError();
-        SetErr(pdwErr, dwSys);
-        utl_LogF(LOG_PACK, "utl_FilePack: %s failed with err %d", pszWhat, (int)dwSys);
-    }
-    if (dwErr) {
-        SetErr(pdwErr, dwErr);
-        if (SetFilePointerEx(hDst, liStart, NULL, FILE_BEGIN))
-            SetEndOfFile(hDst);
-    }
+    if (!dwErr)
+        dwErr = WriteRecord(hSrc, hDst, szSrc, pszSrcFile, dwSizeLow, bAdd, pdwErr);
+    if (dwErr && bAtEnd && SetFilePointerEx(hDst, liStart, NULL, FILE_BEGIN))
+        SetEndOfFile(hDst);
+    // A new container whose first record failed is no container at all.
+    bool bRemove = dwErr && !bAdd && hDst != INVALID_HANDLE_VALUE;
     CloseFileHandle(hSrc);
     CloseFileHandle(hDst);
-    // A new container that failed before its first record is complete is
-    // no container at all.
-    if (dwErr && !bAdd)
+    if (bRemove)
         DeleteFileA(szDst);
+    if (dwErr)
+        SetErr(pdwErr, dwErr);
     return dwErr ? 0 : 1;
 }
 
