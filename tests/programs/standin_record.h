@@ -20,11 +20,17 @@ inline void StandinRecord(const char* pszName, const char* pszEvent)
     char szCwd[MAX_PATH] = {0}, szExe[MAX_PATH] = {0};
     GetCurrentDirectoryA(sizeof(szCwd), szCwd);
     GetModuleFileNameA(NULL, szExe, sizeof(szExe));
-    char szHead[256];
+    // Milliseconds since 1970 (UTC), comparable with the clock of the host
+    // that runs the demo.
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    unsigned long long ullUnixMs =
+        ((((unsigned long long)ft.dwHighDateTime) << 32 | ft.dwLowDateTime) - 116444736000000000ULL) / 10000;
+    char szHead[320];
     snprintf(szHead, sizeof(szHead),
-             "name=%s\tevent=%s\ttick=%lu\ttime=%04u-%02u-%02u %02u:%02u:%02u.%03u\tpid=%lu\tshow=%d",
-             pszName, pszEvent, (unsigned long)GetTickCount(), st.wYear, st.wMonth, st.wDay, st.wHour,
-             st.wMinute, st.wSecond, st.wMilliseconds, (unsigned long)GetCurrentProcessId(), nShow);
+             "name=%s\tevent=%s\ttick=%lu\tunixms=%llu\ttime=%04u-%02u-%02u %02u:%02u:%02u.%03u\tpid=%lu\tshow=%d",
+             pszName, pszEvent, (unsigned long)GetTickCount(), ullUnixMs, st.wYear, st.wMonth, st.wDay,
+             st.wHour, st.wMinute, st.wSecond, st.wMilliseconds, (unsigned long)GetCurrentProcessId(), nShow);
     std::string strLine = std::string(szHead) + "\tcwd=" + szCwd + "\texe=" + szExe + "\tcmd="
         + GetCommandLineA() + "\r\n";
     // The first stand-in creates the file; the others append to it.
