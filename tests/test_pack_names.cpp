@@ -5,6 +5,7 @@
 #include "log.h"
 #include "pack.h"
 #include "pack_bytes.h"
+#include "pack_log_test.h"
 #include "testutil.h"
 #include <algorithm>
 #include <set>
@@ -61,10 +62,13 @@ std::string Shown(const std::string& strName)
 
 } // namespace
 
+using PackNames = PackLogTest;
+using PackOutputFiles = PackLogTest;
+
 // ---------------------------------------------------------------------------
 // Hostile names
 
-TEST(PackNames, NamesThatAreNoPlainFileNameAreRefused165AndNothingIsCreated)
+TEST_F(PackNames, NamesThatAreNoPlainFileNameAreRefused165AndNothingIsCreated)
 {
     const std::string apszHostile[] = {
         "..\\..\\x.dll",            // climbs out of the destination
@@ -111,7 +115,7 @@ TEST(PackNames, NamesThatAreNoPlainFileNameAreRefused165AndNothingIsCreated)
         EXPECT_EQ(expected, after) << Shown(strName);
         EXPECT_EQ("good", kt::ReadBytes(strOut + "\\good.txt"));
 
-        std::vector<std::string> log = kt::LogMessages(kt::UtlLogText("UtlFile"));
+        std::vector<std::string> log = FileLog();
         EXPECT_TRUE(kt::HasLine(log, "utl_FileUnpack: refused record name that is not a plain file name: "
                                          + Shown(strName)))
             << Shown(strName);
@@ -119,14 +123,14 @@ TEST(PackNames, NamesThatAreNoPlainFileNameAreRefused165AndNothingIsCreated)
         EXPECT_FALSE(kt::HasLine(log, "utl_FileUnpack: szDstAbsFile = " + strOut + "\\" + strName))
             << Shown(strName);
     }
-    EXPECT_EQ((size_t)nCase, kt::CountLine(kt::LogMessages(kt::UtlLogText("UtlFile")), "utl_FileUnpack:Err: 165."));
+    EXPECT_EQ((size_t)nCase, kt::CountLine(FileLog(), "utl_FileUnpack:Err: 165."));
     EXPECT_EQ(driveBefore, TopLevel("C:"));
     EXPECT_EQ(windowsBefore, TopLevel("C:\\windows"));
     EXPECT_FALSE(kt::Exists("C:\\x.dll"));
     EXPECT_FALSE(kt::Exists("C:\\x"));
 }
 
-TEST(PackNames, PlainNamesKeepWorking)
+TEST_F(PackNames, PlainNamesKeepWorking)
 {
     const std::string apszPlain[] = {
         "a.txt", "Qt.7z", "KavlaComponent.exe", "name with space.txt", "..a", "a..b", "COM10",
@@ -157,7 +161,7 @@ TEST(PackNames, PlainNamesKeepWorking)
 // ---------------------------------------------------------------------------
 // Existing output files
 
-TEST(PackOutputFiles, ExistingLongerFilesAreTruncated)
+TEST_F(PackOutputFiles, ExistingLongerFilesAreTruncated)
 {
     std::string strDir = kt::NewTempFolder("trunc");
     std::string strOut = strDir + "\\out";
@@ -180,7 +184,7 @@ TEST(PackOutputFiles, ExistingLongerFilesAreTruncated)
     EXPECT_EQ(strBig, kt::ReadBytes(strOut + "\\hidden.txt"));
 }
 
-TEST(PackOutputFiles, SecondUnpackOverTheFirstGivesTheSameFiles)
+TEST_F(PackOutputFiles, SecondUnpackOverTheFirstGivesTheSameFiles)
 {
     std::string strDir = kt::NewTempFolder("twice");
     std::string strOut = strDir + "\\out";

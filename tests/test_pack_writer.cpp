@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include "pack.h"
 #include "pack_bytes.h"
+#include "pack_log_test.h"
 #include "testutil.h"
 #include <string>
 #include <vector>
@@ -11,8 +12,6 @@
 namespace {
 
 const DWORD kUntouched = 12345;
-
-std::vector<std::string> PackLog() { return kt::LogMessages(kt::UtlLogText("UtlPack")); }
 
 int Pack(const std::string& strSrcDir, const std::string& strName, const std::string& strDstDir,
          const std::string& strDstName, DWORD* pdwErr, int bAdd)
@@ -27,10 +26,16 @@ const char* const kSysNetLo = "Z:\\sys\\class\\net\\lo";
 
 } // namespace
 
+using PackMixing = PackLogTest;
+using PackWriter = PackLogTest;
+using PackWriterErrors = PackLogTest;
+using PackFileSize = PackLogTest;
+using PackWorkFolder = PackLogTest;
+
 // ---------------------------------------------------------------------------
 // Mixing transform
 
-TEST(PackMixing, NegatesEveryByteAndIsItsOwnInverse)
+TEST_F(PackMixing, NegatesEveryByteAndIsItsOwnInverse)
 {
     BYTE ab[] = {0x00, 0x01, 0x41, 0x80, 0xFF};
     MixBuffer(ab, sizeof(ab));
@@ -48,7 +53,7 @@ TEST(PackMixing, NegatesEveryByteAndIsItsOwnInverse)
     MixBuffer(NULL, 10);
 }
 
-TEST(PackMixing, MixAndWriteChangesTheCallersBytesAndReadAndMixNeedsTheFullCount)
+TEST_F(PackMixing, MixAndWriteChangesTheCallersBytesAndReadAndMixNeedsTheFullCount)
 {
     std::string strDir = kt::NewTempFolder("mixio");
     std::string strPath = strDir + "\\m.bin";
@@ -73,7 +78,7 @@ TEST(PackMixing, MixAndWriteChangesTheCallersBytesAndReadAndMixNeedsTheFullCount
 // ---------------------------------------------------------------------------
 // Writer output
 
-TEST(PackWriter, OutputMatchesTheLayoutByteForByte)
+TEST_F(PackWriter, OutputMatchesTheLayoutByteForByte)
 {
     std::string strDir = kt::NewTempFolder("layout");
     std::string strBig = kp::Pattern(4097, 5);
@@ -89,7 +94,7 @@ TEST(PackWriter, OutputMatchesTheLayoutByteForByte)
               kt::ReadBytes(strDir + "\\c.pak"));
 }
 
-TEST(PackWriter, RoundTripThroughTheReader)
+TEST_F(PackWriter, RoundTripThroughTheReader)
 {
     std::string strDir = kt::NewTempFolder("roundtrip");
     std::string strSrc = strDir + "\\src", strOut = strDir + "\\out";
@@ -117,16 +122,13 @@ TEST(PackWriter, RoundTripThroughTheReader)
         EXPECT_EQ(kp::Pattern(anSizes[i], (unsigned)i), kt::ReadBytes(strOut + "\\" + names[i])) << names[i];
 }
 
-TEST(PackWriter, LogsEveryStep)
+TEST_F(PackWriter, LogsEveryStep)
 {
     std::string strDir = kt::NewTempFolder("wlog");
     ASSERT_TRUE(kt::WriteBytes(strDir + "\\a.txt", "abc"));
     DWORD dwErr = kUntouched;
     ASSERT_EQ(1, Pack(strDir, "a.txt", strDir, "c.pak", &dwErr, 0));
     const std::string Q = "utl_FilePack: ", S = strDir + "\\a.txt";
-    std::vector<std::string> log = PackLog();
-    if (!log.empty() && log.back().empty())
-        log.pop_back();
     EXPECT_EQ((std::vector<std::string>{
                   Q + "pszSrcPath = " + strDir + " pszSrcFile = a.txt pszDstPath = " + strDir + " pszDstFile = c.pak",
                   Q + S + " dwSizeHigh = 0 dwSizeLow = 3",
@@ -134,13 +136,12 @@ TEST(PackWriter, LogsEveryStep)
                   Q + S + " dwLenSrcFile = 5 sizeof(DWORD) = 4",
                   Q + S + " dwSizeLow = 3 sizeof(DWORD) = 4",
               }),
-              log);
+              PackLog());
     // The joined paths go to the file module's log.
-    EXPECT_TRUE(kt::HasLine(kt::LogMessages(kt::UtlLogText("UtlFile")),
-                            Q + "szSrcAbsFile = " + S + " szDstAbsFile = " + strDir + "\\c.pak"));
+    EXPECT_TRUE(kt::HasLine(FileLog(), Q + "szSrcAbsFile = " + S + " szDstAbsFile = " + strDir + "\\c.pak"));
 }
 
-TEST(PackWriter, ReadOnlyContainerIsReplacedWithBAdd0)
+TEST_F(PackWriter, ReadOnlyContainerIsReplacedWithBAdd0)
 {
     std::string strDir = kt::NewTempFolder("ro");
     ASSERT_TRUE(kt::WriteBytes(strDir + "\\c.pak", kp::Header() + kp::Record("old1", "1111") + kp::Record("old2", "22")
@@ -152,7 +153,7 @@ TEST(PackWriter, ReadOnlyContainerIsReplacedWithBAdd0)
     EXPECT_EQ(kp::Header() + kp::Record("new.txt", "fresh"), kt::ReadBytes(strDir + "\\c.pak"));
 }
 
-TEST(PackWriter, LongNamesAreWrittenButTheReaderStopsAt161)
+TEST_F(PackWriter, LongNamesAreWrittenButTheReaderStopsAt161)
 {
     std::string strDir = kt::NewTempFolder("longname");
     std::string strName(65, 'w');
@@ -170,7 +171,7 @@ TEST(PackWriter, LongNamesAreWrittenButTheReaderStopsAt161)
 // ---------------------------------------------------------------------------
 // Writer refusals
 
-TEST(PackWriterErrors, ArgumentsAndMissingFiles150To153)
+TEST_F(PackWriterErrors, ArgumentsAndMissingFiles150To153)
 {
     std::string strDir = kt::NewTempFolder("werr");
     ASSERT_TRUE(kt::WriteBytes(strDir + "\\a.txt", "a"));
@@ -204,7 +205,7 @@ TEST(PackWriterErrors, ArgumentsAndMissingFiles150To153)
     EXPECT_FALSE(kt::Exists(strDir + "\\c.pak"));
 }
 
-TEST(PackWriterErrors, ContainerHeldOpenCannotBeReplaced154)
+TEST_F(PackWriterErrors, ContainerHeldOpenCannotBeReplaced154)
 {
     std::string strDir = kt::NewTempFolder("held154");
     std::string strOld = kp::Header() + kp::Record("old", "o");
@@ -220,7 +221,7 @@ TEST(PackWriterErrors, ContainerHeldOpenCannotBeReplaced154)
     EXPECT_EQ(strOld, kt::ReadBytes(strDir + "\\c.pak"));
 }
 
-TEST(PackWriterErrors, SourceOrContainerThatCannotBeOpened156)
+TEST_F(PackWriterErrors, SourceOrContainerThatCannotBeOpened156)
 {
     std::string strDir = kt::NewTempFolder("open156");
     std::string strOld = kp::Header() + kp::Record("old", "o");
@@ -247,7 +248,7 @@ TEST(PackWriterErrors, SourceOrContainerThatCannotBeOpened156)
     EXPECT_EQ(strOld, kt::ReadBytes(strDir + "\\c.pak"));
 }
 
-TEST(PackWriterErrors, SourceOf4GiBOrMoreFails155)
+TEST_F(PackWriterErrors, SourceOf4GiBOrMoreFails155)
 {
     std::string strDir = kt::NewTempFolder("huge");
     HANDLE h = CreateFileA((strDir + "\\huge.bin").c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
@@ -269,7 +270,7 @@ TEST(PackWriterErrors, SourceOf4GiBOrMoreFails155)
 
 // A source that gives fewer bytes than its size, or fails its reads, makes
 // the writer fail with 166 and cut the container back to where it was.
-TEST(PackWriterErrors, ShortSourceFails166AndLeavesNoShortRecord)
+TEST_F(PackWriterErrors, ShortSourceFails166AndLeavesNoShortRecord)
 {
     std::string strSys = std::string(kSysNetLo) + "\\mtu";
     DWORD dwHigh = 0, dwLow = 0;
@@ -298,7 +299,7 @@ TEST(PackWriterErrors, ShortSourceFails166AndLeavesNoShortRecord)
     EXPECT_FALSE(kt::Exists(strDir + "\\new.pak"));
 }
 
-TEST(PackWriterErrors, SourceWhoseReadsFailFails166)
+TEST_F(PackWriterErrors, SourceWhoseReadsFailFails166)
 {
     std::string strSys = std::string(kSysNetLo) + "\\speed";
     DWORD dwHigh = 0, dwLow = 0;
@@ -321,7 +322,7 @@ TEST(PackWriterErrors, SourceWhoseReadsFailFails166)
 // ---------------------------------------------------------------------------
 // Size query and work folder
 
-TEST(PackFileSize, FilesOnlyAndNothingWrittenOnFailure)
+TEST_F(PackFileSize, FilesOnlyAndNothingWrittenOnFailure)
 {
     std::string strDir = kt::NewTempFolder("size");
     ASSERT_TRUE(kt::WriteBytes(strDir + "\\five.txt", "12345"));
@@ -340,8 +341,9 @@ TEST(PackFileSize, FilesOnlyAndNothingWrittenOnFailure)
     EXPECT_EQ(7u, dwLow);
 }
 
-TEST(PackWorkFolder, MakesCleansAndKeepsSubfolders)
+TEST_F(PackWorkFolder, MakesCleansAndKeepsSubfolders)
 {
+    kt::RemoveTree("C:\\tmp\\KavlaSetup0");
     char szBuf[260] = {0};
     ASSERT_EQ(1, utl_CreateTmpDir(szBuf, sizeof(szBuf), "KavlaSetup", 0, 1));
     EXPECT_STREQ("C:\\tmp\\KavlaSetup0", szBuf);
@@ -364,9 +366,10 @@ TEST(PackWorkFolder, MakesCleansAndKeepsSubfolders)
     EXPECT_EQ("c", kt::ReadBytes("C:\\tmp\\KavlaSetup0\\component\\c.txt"));
 }
 
-TEST(PackWorkFolder, BufferSizeAndTickSuffix)
+TEST_F(PackWorkFolder, BufferSizeAndTickSuffix)
 {
     // "C:\tmp\KavlaSetup0" is 18 characters: it needs 19 bytes.
+    kt::RemoveTree("C:\\tmp\\KavlaSetup0");
     char szBuf[260];
     strcpy(szBuf, "unchanged");
     EXPECT_EQ(0, utl_CreateTmpDir(szBuf, 18, "KavlaSetup", 0, 1));
