@@ -6,44 +6,7 @@
 
 namespace {
 
-// Runs a command line and returns its exit code, with stdout and stderr in strOut.
-int RunCapture(const std::string& strCmdLine, std::string& strOut)
-{
-    strOut.clear();
-    SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
-    HANDLE hRead = NULL, hWrite = NULL;
-    if (!CreatePipe(&hRead, &hWrite, &sa, 0))
-        return -1;
-    SetHandleInformation(hRead, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA si;
-    memset(&si, 0, sizeof(si));
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = hWrite;
-    si.hStdError = hWrite;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION pi;
-    std::string strCmd = strCmdLine;
-    BOOL bOk = CreateProcessA(NULL, &strCmd[0], NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, NULL, &si, &pi);
-    CloseHandle(hWrite);
-    if (!bOk) {
-        CloseHandle(hRead);
-        return -1;
-    }
-    char ab[4096];
-    DWORD dwRead = 0;
-    while (ReadFile(hRead, ab, sizeof(ab), &dwRead, NULL) && dwRead)
-        strOut.append(ab, dwRead);
-    CloseHandle(hRead);
-    DWORD dwCode = (DWORD)-1;
-    if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0)
-        GetExitCodeProcess(pi.hProcess, &dwCode);
-    else
-        TerminateProcess(pi.hProcess, 1);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return (int)dwCode;
-}
+using vt::RunCapture;
 
 std::string Tool(const std::string& strArgs)
 {

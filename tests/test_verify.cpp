@@ -463,10 +463,15 @@ TEST(CommonFiles, FromTheEnvironmentAndCached)
 
 TEST(CommonFiles, FallsBackOnTheSystemDrive)
 {
-    // The path is cached for the process: the 32-bit build runs all tests in one.
-    KT_SKIP_IF_EMULATED();
-    ASSERT_TRUE(SetEnvironmentVariableA("CommonProgramFiles", NULL));
-    EXPECT_STREQ("C:\\Program Files\\Common Files", utl_GetCommonProgramFiles());
+    // The path is cached at the first call of a process: a child started
+    // without "CommonProgramFiles" shows the fallback.
+    std::string strEnv = vt::EnvironmentWithout("CommonProgramFiles");
+    ASSERT_EQ(std::string::npos, strEnv.find("CommonProgramFiles="));
+    std::string strOut;
+    EXPECT_EQ(0, vt::RunCapture("\"" + kt::TestBinPath("commonfiles_probe.exe") + "\"", strOut, &strEnv[0]));
+    while (!strOut.empty() && (strOut.back() == '\n' || strOut.back() == '\r'))
+        strOut.pop_back();
+    EXPECT_EQ("C:\\Program Files\\Common Files", strOut);
 }
 
 TEST(CommonFiles, BackupFolderIsTheSystemFolder)

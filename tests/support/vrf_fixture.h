@@ -134,6 +134,63 @@ inline std::string Icon(size_t nSize, unsigned char cSeed = 0x31)
     return s;
 }
 
+// Runs a command line and returns its exit code (-1 when it cannot start or
+// does not end within a minute), with stdout and stderr in strOut. pvEnv is
+// an environment block for the child, or NULL for this process's.
+inline int RunCapture(const std::string& strCmdLine, std::string& strOut, void* pvEnv = NULL)
+{
+    strOut.clear();
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
+    HANDLE hRead = NULL, hWrite = NULL;
+    if (!CreatePipe(&hRead, &hWrite, &sa, 0))
+        return -1;
+    SetHandleInformation(hRead, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA si;
+    memset(&si, 0, sizeof(si));
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = hWrite;
+    si.hStdError = hWrite;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION pi;
+    std::string strCmd = strCmdLine;
+    BOOL bOk = CreateProcessA(NULL, &strCmd[0], NULL, NULL, TRUE, CREATE_NO_WINDOW, pvEnv, NULL, &si, &pi);
+    CloseHandle(hWrite);
+    if (!bOk) {
+        CloseHandle(hRead);
+        return -1;
+    }
+    char ab[4096];
+    DWORD dwRead = 0;
+    while (ReadFile(hRead, ab, sizeof(ab), &dwRead, NULL) && dwRead)
+        strOut.append(ab, dwRead);
+    CloseHandle(hRead);
+    DWORD dwCode = (DWORD)-1;
+    if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(pi.hProcess, &dwCode);
+    else
+        TerminateProcess(pi.hProcess, 1);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return (int)dwCode;
+}
+
+// This process's environment without the variable strName (exact name,
+// any case), as a block for CreateProcessA.
+inline std::string EnvironmentWithout(const std::string& strName)
+{
+    std::string strBlock;
+    char* pszEnv = GetEnvironmentStringsA();
+    for (const char* p = pszEnv; p && *p; p += strlen(p) + 1) {
+        if (_strnicmp(p, (strName + "=").c_str(), strName.size() + 1) != 0)
+            strBlock.append(p, strlen(p) + 1);
+    }
+    if (pszEnv)
+        FreeEnvironmentStringsA(pszEnv);
+    strBlock.push_back('\0');
+    return strBlock;
+}
+
 const char* const KEY_KAVLA = "SOFTWARE\\Kavla";
 const char* const KEY_DRAVIK = "SOFTWARE\\Dravik";
 const char* const KEY_DRAVIK_KAVLA = "SOFTWARE\\Dravik\\Kavla";
