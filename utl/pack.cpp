@@ -1,8 +1,8 @@
 // Payload Pack container: reader, writer, mixing transform, size query and
 // the work folder. Containers are streamed through one 4096-byte buffer; no
-// file is ever held in memory. The byte layout and the log lines are fixed:
-// setup programs of earlier releases and the tools of the build machines
-// read and write the same containers and grep the same logs.
+// file is ever held in memory. The byte layout is that of the payloads every
+// released setup carries, and the log lines are kept line for line so that
+// the logs of all releases read alike.
 #include "pack.h"
 #include "file.h"
 #include "log.h"
