@@ -2,7 +2,9 @@
 # Demo: builds Setup.exe with a demo payload, runs it under Wine and Xvfb in a
 # throwaway prefix and shows what it did: the setup log, the work folder and
 # what the programs it started received.
-#   scripts/demo.sh [--arch x64|x86] [--keep-prefix]
+#   scripts/demo.sh [--arch x64|x86] [--keep-prefix] [--protected]
+# --protected: the prefix holds a client locked by an uninstall password;
+# the demo finds the password dialog on screen and types the password.
 # The payload is made here from real pieces: the real 7za.exe, 7-Zip archives
 # made by it, configuration files, an inner component pack, and the project's
 # stand-ins for the admission service and the installer (which shows a window
@@ -16,13 +18,13 @@ cd "$top"
 # through qemu-i386 and costs tens of seconds, and a run starts six processes.
 arch=x64
 keep_prefix=0
+protected=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --arch) arch=$2; shift 2 ;;
     --keep-prefix) keep_prefix=1; shift ;;
-    --protected)
-      echo "demo: --protected (a password-protected client) is not available yet" >&2; exit 2 ;;
-    *) echo "usage: scripts/demo.sh [--arch x64|x86] [--keep-prefix]" >&2; exit 2 ;;
+    --protected) protected=1; shift ;;
+    *) echo "usage: scripts/demo.sh [--arch x64|x86] [--keep-prefix] [--protected]" >&2; exit 2 ;;
   esac
 done
 case "$arch" in x64|x86) ;; *) echo "demo: --arch x64 or x86" >&2; exit 2 ;; esac
@@ -35,7 +37,7 @@ bash scripts/install-deps.sh
 
 # Build trees: the presets' (build/<arch>, dist/<arch>), or private ones
 # under KAVLA_DEMO_BUILD (used when the preset trees belong to someone else).
-targets=(Setup kavlapack stand_pymApxSvr stand_KavlaSetup pack_files)
+targets=(Setup kavlapack kavlapwd stand_pymApxSvr stand_KavlaSetup pack_files winhelper)
 build_arch() { # arch -> sets build_dir, dist_dir
   local a=$1 tc
   [ "$a" = x86 ] && tc=i686 || tc=x86_64
@@ -116,9 +118,32 @@ mkdir -p "$downloads"
 cp "$demo/Setup.exe" "$downloads/Setup.exe"
 echo "C:\\users\\Public\\Downloads\\Setup.exe in $prefix"
 
+if [ $protected = 1 ]; then
+  # The installed client, locked by an uninstall password kept in the
+  # registry as its stored (encrypted) text.
+  password=demo-pass-1
+  stored=$(printf '%s' "$password" | wtool "$(winpath "$tool_dist/kavlapwd.exe")" encrypt | tr -d '\r\n')
+  regadd() { WINEPREFIX=$prefix /usr/lib/wine/wine64 reg add "$@" /f /reg:32 >/dev/null; }
+  regadd 'HKLM\SOFTWARE\Kavla' /v Uninstall /t REG_DWORD /d 1
+  regadd 'HKLM\SOFTWARE\Kavla' /v UninstallPwd /t REG_SZ /d "$stored"
+  regadd 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\{3D92A0C4-6E1B-47F8-A5D3-90C2E7B1F468}' \
+         /v DisplayVersion /t REG_SZ /d 7.1.0
+  echo "protected client: password \"$password\", stored as $stored"
+fi
+
 t0=$(date +%s%N)
 ( cd "$downloads" && exec "$top/scripts/wine-run.sh" --arch "$arch" --keep "$prefix" 'C:\users\Public\Downloads\Setup.exe' ) &
 run_pid=$!
+if [ $protected = 1 ]; then
+  helper() { "$top/scripts/wine-run.sh" --arch x64 --keep "$prefix" --nokill \
+               "$(winpath "$tool_build/tests/bin/winhelper.exe")" "$@" | tr -d '\r'; }
+  say "Password dialog"
+  helper wait "Uninstall Password" 120000 | sed 's/^/  /'
+  import -window root "$demo/password-dialog.png" 2>/dev/null || true
+  echo "typing the password and pressing OK (picture: $demo/password-dialog.png)"
+  helper type "Uninstall Password" 1001 "$password"
+  helper press "Uninstall Password" 1
+fi
 # Watch for the installer's window as a person would see it, and keep a picture of it.
 seen=""
 while kill -0 "$run_pid" 2>/dev/null; do

@@ -42,6 +42,8 @@ protected:
 void ExpectInstalled(const std::vector<std::string>& lines)
 {
     EXPECT_TRUE(kt::HasInOrder(lines, {"g_bExit = TRUE;", "Begin UnpackAndSetup", "Exit main"}));
+    EXPECT_EQ(1u, kt::CountLine(lines, "g_bExit = TRUE;"));
+    EXPECT_EQ(1u, kt::CountLine(lines, "Begin UnpackAndSetup"));
     EXPECT_FALSE(kt::HasLine(lines, "install failed with Err 0."));
     EXPECT_TRUE(kt::InstallerRan());
 }

@@ -77,6 +77,8 @@ TEST(Registry, DwordValuesInThe32BitView)
     EXPECT_EQ(0x00636261u, dw);
     ASSERT_TRUE(kt::RegSetString(key, "Long", "abcdefgh"));
     EXPECT_EQ(0, utl_RegReadDword(HKEY_LOCAL_MACHINE, key.c_str(), "Long", &dw));
+    kt::RegDeleteKeyTree(key);
+    EXPECT_EQ(0, utl_RegReadDword(HKEY_LOCAL_MACHINE, key.c_str(), "InstallByMsi", &dw));
 }
 
 TEST(Registry, StringSizeRule)

@@ -157,9 +157,15 @@ bool RegGetDword(const std::string& strKey, const std::string& strValue, DWORD* 
 
 void RegDeleteKeyTree(const std::string& strKey)
 {
+    // The parent is opened in the 32-bit view: HKEY_LOCAL_MACHINE itself has
+    // no view, so deleting through it would reach the 64-bit key.
+    size_t nPos = strKey.find_last_of('\\');
+    if (nPos == std::string::npos)
+        return;
     HKEY h = NULL;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, NULL, 0, KEY_ALL_ACCESS | UTL_REG_VIEW, &h) == ERROR_SUCCESS) {
-        RegDeleteTreeA(h, strKey.c_str());
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, strKey.substr(0, nPos).c_str(), 0, KEY_ALL_ACCESS | UTL_REG_VIEW, &h)
+        == ERROR_SUCCESS) {
+        RegDeleteTreeA(h, strKey.substr(nPos + 1).c_str());
         RegCloseKey(h);
     }
 }
