@@ -105,7 +105,7 @@ int main(int argc, char** argv)
                 Finding(st, "exception", std::string("an exception left the code under test: ") + ex.what(), seed);
             }
             // Progress on stderr for long runs, one line per tenth.
-            if (++st.ullCases % (ullCases / 10 + 1) == 0) {
+            if (++st.ullCases % (ullCases >= 10 ? ullCases / 10 : 1) == 0) {
                 fprintf(stderr, "progress %s: %llu/%llu cases, %.0f s\n", g_run.pszTarget,
                         (unsigned long long)st.ullCases, (unsigned long long)ullCases, Seconds() - dStart);
                 fflush(stderr);
