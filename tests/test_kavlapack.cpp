@@ -30,8 +30,9 @@ HANDLE InheritableFile(const std::string& strPath)
                        NULL);
 }
 
-// Runs kavlapack with its standard output and error captured in files.
-ToolRun Tool(const std::string& strArgs)
+// Runs kavlapack (or another build of it) with its standard output and
+// error captured in files.
+ToolRun Tool(const std::string& strArgs, const std::string& strExe = kt::DistPath("kavlapack.exe"))
 {
     ToolRun run;
     std::string strDir = kt::NewTempFolder("toolio");
@@ -44,7 +45,7 @@ ToolRun Tool(const std::string& strArgs)
     si.hStdOutput = hOut;
     si.hStdError = hErr;
     PROCESS_INFORMATION pi;
-    std::string strCmd = "\"" + kt::DistPath("kavlapack.exe") + "\" " + strArgs;
+    std::string strCmd = "\"" + strExe + "\" " + strArgs;
     std::vector<char> cmd(strCmd.begin(), strCmd.end());
     cmd.push_back('\0');
     if (CreateProcessA(NULL, cmd.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi)) {
@@ -289,4 +290,19 @@ TEST(KavlaPackRead, DamagedAndHostileContainersGiveTheReadersErrorNumber)
     EXPECT_EQ(165, extract.nExit);
     EXPECT_EQ((std::vector<std::string>{"ok.txt"}), kt::ListFolder(strDir + "\\x"));
     EXPECT_FALSE(kt::Exists(strDir + "\\evil.txt"));
+}
+
+TEST(KavlaPackRead, ARunningProgramExtractsItsOwnPayload)
+{
+    KT_SKIP_IF_EMULATED();
+    // As the setup program does: the program file is mapped while it runs,
+    // and the reader opens it once more to read the payload behind it.
+    std::string strDir = kt::NewTempFolder("self");
+    ASSERT_TRUE(kt::WriteBytes(strDir + "\\d.txt", "payload of a running program"));
+    ToolRun build = Tool("build " + Q(kt::DistPath("kavlapack.exe")) + " " + Q(strDir + "\\kp.exe") + " "
+                         + Q(strDir + "\\d.txt"));
+    ASSERT_EQ(0, build.nExit) << build.strErr;
+    ToolRun self = Tool("extract " + Q(strDir + "\\kp.exe") + " " + Q(strDir + "\\x"), strDir + "\\kp.exe");
+    EXPECT_EQ(0, self.nExit) << self.strErr;
+    EXPECT_EQ("payload of a running program", kt::ReadBytes(strDir + "\\x\\d.txt"));
 }
