@@ -6,8 +6,9 @@
 #   (b) the real 7za.exe extracting a store-mode (-mx0) .7z of the files,
 #   (c) native cp, for the record.
 # Payloads: 16 MiB (4 x 3 MiB + 128 x 32 KiB) and about 256 MiB
-# (4 x 48 MiB + 2000 x 32 KiB). Each job runs three times, interleaved; the
-# best time counts. Also measures the reader's loop without log lines at
+# (4 x 48 MiB + 2000 x 32 KiB). Each job runs BENCH_ROUNDS times (default
+# 5), interleaved with the others; the best time counts, which keeps the
+# figures steadier on a shared machine. Also measures the reader's loop without log lines at
 # 4096 and 65536 bytes of buffer, to tell whether a larger buffer would pay.
 # Targets: unpack at least as fast as (a), at least twice as fast as (b),
 # peak memory that does not grow with the payload.
@@ -78,7 +79,7 @@ run_size() { # LABEL BIG_COUNT BIG_MIB SMALL_COUNT
   "${W[@]}" "$dist/kavlapack.exe" build "$(winpath "$dist/Setup.exe")" "$(winpath "$d/Setup.exe")" "$(winpath "$d/payload")" >/dev/null
   "${W[@]}" "$sevenza" a -mx0 -bd -bso0 -bsp0 "$(winpath "$d/payload.7z")" "$(winpath "$d/payload")\\*" >/dev/null
   local host=$(winpath "$d/Setup.exe") out=$d/out wout=$(winpath "$d/out")
-  for r in 1 2 3; do
+  for r in $(seq 1 "${BENCH_ROUNDS:-5}"); do
     fresh "$out"; timed unpack "${W[@]}" "$bench" unpack "$host" "$wout" 3300000
     [ "$r" = 1 ] && { diff -rq "$d/payload" "$out" >/dev/null || { echo "unpacked files differ" >&2; exit 1; }; }
     fresh "$out"; timed copy "${W[@]}" "$bench" copy "$(winpath "$d/payload")" "$wout"
@@ -102,14 +103,18 @@ run_size() { # LABEL BIG_COUNT BIG_MIB SMALL_COUNT
       esac)" "${best[$job]}" "$(awk "BEGIN{printf \"%.0f\", $bytes / 1048576 / (${best[$job]} / 1000)}")" \
       "${ws[$job]:--}" "${rss[$job]:--}"
   done
+  # Lines one unpack logs: 5 before the records, 4 per record (end marker
+  # included) and the end line.
+  local loglines=$(( 5 + 4 * (files + 1) + 1 ))
   awk -v u="${best[unpack]}" -v a="${best[copy]}" -v b="${best[7za]}" -v c="${best[cp]}" \
-      -v l4="${best[loop4096]}" -v l64="${best[loop65536]}" 'BEGIN{
+      -v l4="${best[loop4096]}" -v l64="${best[loop65536]}" -v n="$loglines" 'BEGIN{
     printf "unpack time / CopyFileA time = %.2f (target <= 1.00: %s)\n", u/a, (u <= a ? "met" : "NOT met");
     printf "unpack time / 7za.exe time   = %.2f (target <= 0.50: %s)\n", u/b, (u <= b/2 ? "met" : "NOT met");
     printf "unpack time / native cp time = %.2f\n", u/c;
     printf "65536-byte buffer saves %.1f%% of the 4096-byte loop (worth changing above 10%%: %s)\n",
            (l4-l64)*100/l4, ((l4-l64)*10 > l4 ? "yes" : "no");
-    printf "log lines cost %.1f%% of the unpack time (unpack vs. 4096-byte loop)\n", (u-l4)*100/u;
+    printf "log lines cost %.1f%% of the unpack time (unpack vs. 4096-byte loop): %d lines, %.3f ms each\n",
+           (u-l4)*100/u, n, (u-l4)/n;
   }'
   peak_ws[$label]=${ws[unpack]}
   peak_rss[$label]=${rss[unpack]}
