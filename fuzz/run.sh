@@ -34,7 +34,8 @@ done
 build=$(cd "$build" && pwd)
 cache=$build/CMakeCache.txt
 [ -f "$cache" ] || { echo "no build tree at $build" >&2; exit 2; }
-arch=$(sed -n 's/^KAVLA_ARCH:[A-Z]*=//p' "$cache")
+# The toolchain file sets the architecture; the test environment records it.
+arch=$(sed -n "s/^export 'KAVLA_ARCH=\(.*\)'$/\1/p" "$build/test-env.sh" 2>/dev/null || true)
 arch=${arch:-x64}
 runner=$build/tests/bin/fuzz_runner.exe
 [ -f "$runner" ] || { echo "missing $runner (build the tree first)" >&2; exit 2; }
