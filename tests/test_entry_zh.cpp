@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include "entry_runs.h"
 #include "messages.h"
+#include "file.h"
 
 namespace {
 
@@ -72,4 +73,13 @@ TEST(EntryBoxesZh, RealRefusalsOfTheProgramAreChinese)
     CloseHandle(hEvent);
     ASSERT_TRUE(box.bFound);
     EXPECT_EQ(std::string(kPrevInstance), box.strText);
+}
+
+// Names from outside are judged in the system's code page: a lead byte
+// without its trail byte would make Windows create the file under another name.
+TEST(PlainFileNameZh, IncompleteDoubleByteCharacterIsRefused)
+{
+    EXPECT_TRUE(utl_IsPlainFileName("\xc4\xe3\xba\xc3.txt"));  // 你好.txt
+    EXPECT_FALSE(utl_IsPlainFileName("readme.txt\x81"));
+    EXPECT_FALSE(utl_IsPlainFileName("\xc4"));
 }

@@ -69,6 +69,11 @@ int utl_PathJoin(char* pszOut, size_t cbOut, const char* pszFolder, const char* 
 
 void utl_DeleteFiles(const char* pszFolder, const char* pszPattern)
 {
+    utl_DeleteFilesExcept(pszFolder, pszPattern, NULL);
+}
+
+void utl_DeleteFilesExcept(const char* pszFolder, const char* pszPattern, const char* pszKeep)
+{
     char szSearch[UTL_MAX_PATH];
     if (!utl_PathJoin(szSearch, sizeof(szSearch), pszFolder, pszPattern))
         return;
@@ -77,7 +82,7 @@ void utl_DeleteFiles(const char* pszFolder, const char* pszPattern)
     if (hFind == INVALID_HANDLE_VALUE)
         return;
     do {
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (pszKeep && lstrcmpiA(fd.cFileName, pszKeep) == 0))
             continue;
         char szFile[UTL_MAX_PATH];
         if (!utl_PathJoin(szFile, sizeof(szFile), pszFolder, fd.cFileName))
@@ -139,6 +144,10 @@ int utl_IsPlainFileName(const char* pszName)
         if (*p < 0x20 || strchr("\\/:*?\"<>|", *p))
             return 0;
     }
+    // A name that does not convert whole in the ANSI code page (a lead byte
+    // without its trail byte) would be created under another name.
+    if (!MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, pszName, -1, NULL, 0))
+        return 0;
     // Windows drops trailing dots and spaces, which would change the name.
     char cLast = pszName[nLen - 1];
     if (cLast == '.' || cLast == ' ')

@@ -15,6 +15,8 @@ int utl_FolderExists(const char* pszPath);
 // Deletes every non-folder entry of pszFolder\pszPattern (attributes made
 // normal first); individual failures are ignored.
 void utl_DeleteFiles(const char* pszFolder, const char* pszPattern);
+// The same, sparing the one file named pszKeep (compared without regard to case).
+void utl_DeleteFilesExcept(const char* pszFolder, const char* pszPattern, const char* pszKeep);
 // utl_DeleteFolderTree on every subfolder; the folder's own files stay.
 void utl_DeleteSubfolders(const char* pszFolder);
 // Deletes the folder with everything in it; 1 when it does not exist or was

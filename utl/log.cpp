@@ -33,27 +33,12 @@ void GetLogFolder(LogKind eKind, char* pszFolder, size_t cbFolder)
     snprintf(pszFolder, cbFolder, "%s:\\KavlaLog", szDrive);
 }
 
-// Deletes the writer's files of the same weekday but of earlier dates. Today's
-// own file is spared: another process may have created it since this one
-// looked, and deleting it would lose that process's lines.
-void DeleteOldFiles(const char* pszFolder, const char* pszPattern, const char* pszToday)
+// Shared for reading and writing from the start: a second process appending
+// meanwhile must not lose its line to a sharing violation.
+HANDLE OpenLogFile(const char* pszPath, DWORD dwDisposition)
 {
-    char szSearch[UTL_MAX_PATH];
-    if (!utl_PathJoin(szSearch, sizeof(szSearch), pszFolder, pszPattern))
-        return;
-    WIN32_FIND_DATAA fd;
-    HANDLE hFind = FindFirstFileA(szSearch, &fd);
-    if (hFind == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        char szFile[UTL_MAX_PATH];
-        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || lstrcmpiA(fd.cFileName, pszToday) == 0
-            || !utl_PathJoin(szFile, sizeof(szFile), pszFolder, fd.cFileName))
-            continue;
-        SetFileAttributesA(szFile, FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(szFile);
-    } while (FindNextFileA(hFind, &fd));
-    FindClose(hFind);
+    return CreateFileA(pszPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, dwDisposition,
+                       FILE_ATTRIBUTE_NORMAL, NULL);
 }
 
 void CloseFileHandle(HANDLE& hFile)
@@ -68,8 +53,6 @@ int WriteLine(LogKind eKind, const char* pszModule, const char* pszMsg, int bDet
 {
     char szFolder[UTL_MAX_PATH] = {0};
     GetLogFolder(eKind, szFolder, sizeof(szFolder));
-    if (!utl_FolderExists(szFolder))
-        CreateDirectoryA(szFolder, NULL);
 
     SYSTEMTIME st;
     GetLocalTime(&st);
@@ -93,21 +76,21 @@ int WriteLine(LogKind eKind, const char* pszModule, const char* pszMsg, int bDet
         || !utl_PathJoin(szPath, sizeof(szPath), szFolder, szName))
         return 0;
 
-    HANDLE hFile = INVALID_HANDLE_VALUE;
-    if (utl_FileExists(szPath)) {
-        hFile = CreateFileA(szPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    } else {
-        DeleteOldFiles(szFolder, szPattern, szName);
-        // Shared for writing from the start: a second process appending
-        // meanwhile must not lose its line to a sharing violation.
-        hFile = CreateFileA(szPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    // Most lines go to a file that exists and is opened at once; only the
+    // day's first line makes the folder, turns the ring and creates the file.
+    HANDLE hFile = OpenLogFile(szPath, OPEN_EXISTING);
+    if (hFile == INVALID_HANDLE_VALUE && GetFileAttributesA(szPath) == INVALID_FILE_ATTRIBUTES) {
+        if (GetFileAttributesA(szFolder) == INVALID_FILE_ATTRIBUTES)
+            CreateDirectoryA(szFolder, NULL);
+        // The writer's files of the same weekday but of earlier dates go.
+        // Today's own file is spared: another process may have created it
+        // since this one looked, and deleting it would lose that one's lines.
+        utl_DeleteFilesExcept(szFolder, szPattern, szName);
+        hFile = OpenLogFile(szPath, CREATE_NEW);
         // Another process or thread wrote the day's first line meanwhile.
         if (hFile == INVALID_HANDLE_VALUE
             && (GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS))
-            hFile = CreateFileA(szPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+            hFile = OpenLogFile(szPath, OPEN_EXISTING);
     }
     if (hFile == INVALID_HANDLE_VALUE)
         return 0;
