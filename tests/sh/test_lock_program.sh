@@ -57,11 +57,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Sets $prefix to a new prefix folder; not in a subshell, so that the
+# cleanup sees every prefix made.
 new_prefix() {
-  local p
-  p=$(mktemp -d "$KAVLA_WINE_ROOT/lock.XXXXXX")
-  prefixes+=("$p")
-  printf '%s' "$p"
+  prefix=$(mktemp -d "$KAVLA_WINE_ROOT/lock.XXXXXX")
+  prefixes+=("$prefix")
 }
 run_in() { # prefix program args...
   local p=$1; shift
@@ -95,7 +95,7 @@ stored=$(printf '%s' "$plain" | openssl enc -des-ecb -provider legacy -provider 
          -K 6d6572766f323733 -nosalt | base64 -w0)
 
 # Protected: verified KavlaCustom.xml with uninstall 1 and a password, client installed.
-p1=$(new_prefix)
+new_prefix; p1=$prefix
 # The first run fills the prefix; files are added to it afterwards.
 reg32 "$p1" "$client_key" DisplayVersion REG_SZ 7.2.1
 reginfo="$p1/drive_c/Program Files/Common Files/Kavla/Orvane/reginfo"
@@ -117,7 +117,7 @@ stp_log "$p1" | grep -qF "IsUninstallPrompt:Get Version from reg succ. 7.2.1" \
 if stp_log "$p1" | grep -qF -e "$plain" -e "$stored"; then bad "a password reached the log"; fi
 
 # Unprotected: nothing in reginfo, no registry lock.
-p2=$(new_prefix)
+new_prefix; p2=$prefix
 if run_setup_until "$p2" "IsUninstallPrompt:!dwResult, return false."; then
   say "unprotected client: the setup goes straight on to the install"
 else
