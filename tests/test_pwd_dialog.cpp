@@ -19,7 +19,8 @@ class PasswordDialog : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        KT_SKIP_IF_EMULATED();
+        if (kt::IsEmulated())
+            return;
         kt::ProtectThroughRegistry(kt::StoredText(kPassword));
     }
 
@@ -64,6 +65,7 @@ void ExpectNoInstall(const std::vector<std::string>& lines)
 
 TEST_F(PasswordDialog, ShowsItsTextsCentredAndTopmost)
 {
+    KT_SKIP_IF_EMULATED();
     kt::DialogRun run = kt::StartAndWaitForDialog(kTitle);
     ASSERT_NE(nullptr, run.hDlg);
     EXPECT_EQ(kTitle, kt::WindowText(run.hDlg));
@@ -84,6 +86,7 @@ TEST_F(PasswordDialog, ShowsItsTextsCentredAndTopmost)
 
 TEST_F(PasswordDialog, RightPasswordFirstTimeInstalls)
 {
+    KT_SKIP_IF_EMULATED();
     kt::DialogRun run = kt::StartAndWaitForDialog(kTitle);
     ASSERT_NE(nullptr, run.hDlg);
     kt::Submit(run.hDlg, kPassword);
@@ -95,6 +98,7 @@ TEST_F(PasswordDialog, RightPasswordFirstTimeInstalls)
 
 TEST_F(PasswordDialog, TwoWrongThenRightInstalls)
 {
+    KT_SKIP_IF_EMULATED();
     kt::DialogRun run = kt::StartAndWaitForDialog(kTitle);
     ASSERT_NE(nullptr, run.hDlg);
     kt::Submit(run.hDlg, "wrong one");
@@ -109,6 +113,7 @@ TEST_F(PasswordDialog, TwoWrongThenRightInstalls)
 
 TEST_F(PasswordDialog, ThreeWrongAbortWithoutInstall)
 {
+    KT_SKIP_IF_EMULATED();
     kt::DialogRun run = kt::StartAndWaitForDialog(kTitle);
     ASSERT_NE(nullptr, run.hDlg);
     kt::Submit(run.hDlg, "a");
@@ -124,6 +129,7 @@ TEST_F(PasswordDialog, ThreeWrongAbortWithoutInstall)
 
 TEST_F(PasswordDialog, CancelAndCloseEndWithoutInstallOrBox)
 {
+    KT_SKIP_IF_EMULATED();
     for (int nWay = 0; nWay < 2; ++nWay) {
         kt::ResetRunState();
         kt::DialogRun run = kt::StartAndWaitForDialog(kTitle);
@@ -139,6 +145,7 @@ TEST_F(PasswordDialog, CancelAndCloseEndWithoutInstallOrBox)
 
 TEST_F(PasswordDialog, AtMostThirtyTwoCharactersCanBeTyped)
 {
+    KT_SKIP_IF_EMULATED();
     const std::string strLong = "abcdefghijklmnopqrstuvwxyz012345";  // 32
     kt::ProtectThroughRegistry(kt::StoredText(strLong));
     kt::DialogRun run = kt::StartAndWaitForDialog(kTitle);
@@ -152,6 +159,7 @@ TEST_F(PasswordDialog, AtMostThirtyTwoCharactersCanBeTyped)
 
 TEST_F(PasswordDialog, EmptyStoredPasswordAcceptsNothing)
 {
+    KT_SKIP_IF_EMULATED();
     kt::ProtectThroughRegistry("");
     kt::DialogRun run = kt::StartAndWaitForDialog(kTitle);
     ASSERT_NE(nullptr, run.hDlg);
@@ -167,6 +175,7 @@ TEST_F(PasswordDialog, EmptyStoredPasswordAcceptsNothing)
 
 TEST_F(PasswordDialog, NoLogHoldsThePasswordInAnyForm)
 {
+    KT_SKIP_IF_EMULATED();
     kt::DialogRun run = kt::StartAndWaitForDialog(kTitle);
     ASSERT_NE(nullptr, run.hDlg);
     kt::Submit(run.hDlg, "Typed-Wrong-7");

@@ -1,4 +1,5 @@
 #include "testutil.h"
+#include <gtest/gtest.h>
 #include "reg.h"
 #include <algorithm>
 #include <stdio.h>
@@ -27,6 +28,13 @@ std::string SevenZaPath()
                                                          : "\\7zip-bin\\win\\x64\\7za.exe");
 }
 bool IsEmulated() { return Env("KAVLA_EMULATED") == "1"; }
+
+void NoteEmulationSkip()
+{
+    const ::testing::TestInfo* pInfo = ::testing::UnitTest::GetInstance()->current_test_info();
+    printf("[ LEFT OUT ] %s.%s: too slow under emulation\n", pInfo ? pInfo->test_suite_name() : "?",
+           pInfo ? pInfo->name() : "?");
+}
 
 bool MakeDirs(const std::string& strPath)
 {
@@ -396,3 +404,31 @@ bool WaitGone(HWND hWnd, DWORD dwTimeoutMs)
 }
 
 } // namespace kt
+
+namespace {
+
+// Every test starts from a clean prefix. Under the 64-bit harness each test
+// has a fresh prefix anyway; the 32-bit run executes a whole test program
+// in one prefix, so what one test leaves must not reach the next.
+class CleanPrefixListener : public ::testing::EmptyTestEventListener {
+    void OnTestStart(const ::testing::TestInfo&) override
+    {
+        for (const char* pszPath : {"C:\\KavlaLog", "C:\\kt", "C:\\tmp\\KavlaSetup0", "C:\\kavla_standins.log",
+                                    "C:\\Users\\Public\\Downloads\\Setup.exe",
+                                    "C:\\Users\\Public\\Downloads\\KavlaSetup.msi"})
+            kt::RemoveTree(pszPath);
+        for (const char* pszKey :
+             {"SOFTWARE\\Kavla", "SOFTWARE\\Dravik\\Kavla",
+              "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{3D92A0C4-6E1B-47F8-A5D3-90C2E7B1F468}",
+              "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{8E4F2B61-D07A-4C35-B9E8-21A6F3C05D72}",
+              "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{5A1C7E20-3B94-4D6F-9E21-7C0B84D2A613}"})
+            kt::RegDeleteKeyTree(pszKey);
+    }
+};
+
+const int s_nCleanPrefixListener = [] {
+    ::testing::UnitTest::GetInstance()->listeners().Append(new CleanPrefixListener);
+    return 0;
+}();
+
+} // namespace

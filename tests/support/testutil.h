@@ -14,9 +14,12 @@ std::string TestBinPath(const std::string& strName);   // test programs
 std::string SevenZaPath();                             // the real 7za.exe of the build's arch
 std::string SourcePath(const std::string& strRel);     // a file of the source tree
 bool IsEmulated();                                     // 32-bit build under qemu
-// Skips a test that starts many processes when running under emulation.
+// Leaves a test that starts many processes when running under emulation.
+// GTEST_SKIP is not used there: under 32-bit Wine on qemu-i386 its reporting
+// path ends in a trap that kills the whole test program.
 #define KT_SKIP_IF_EMULATED() \
-    do { if (kt::IsEmulated()) GTEST_SKIP() << "too slow under emulation"; } while (0)
+    do { if (kt::IsEmulated()) { kt::NoteEmulationSkip(); return; } } while (0)
+void NoteEmulationSkip();
 
 // Files: byte-exact, created with their folders.
 bool WriteBytes(const std::string& strPath, const std::string& strBytes);
