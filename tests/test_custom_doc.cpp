@@ -6,21 +6,15 @@
 #include <vector>
 #include "custom_doc.h"
 #include "testutil.h"
+#include "xml_docs.h"
 #include "xml_parser.h"
 
 namespace {
 
-const char* const kDecl = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+const char* const kDecl = kt::XmlDecl();
 
-std::string Elem(const std::string& strName, const std::string& strText)
-{
-    return "<" + strName + ">" + strText + "</" + strName + ">";
-}
-
-std::string Document(const std::string& strSections)
-{
-    return std::string(kDecl) + "<msg><content>" + strSections + "</content></msg>";
-}
+using kt::Document;
+using kt::Elem;
 
 // Stored texts made with OpenSSL (des-ecb, key "mervo273") and base64.
 const char* const kSecretText = "Vb+8578weTjEf776NzaATw==";  // "Secret#1"

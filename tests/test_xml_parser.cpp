@@ -6,6 +6,7 @@
 #include <vector>
 #include "custom_doc.h"
 #include "testutil.h"
+#include "xml_docs.h"
 #include "xml_guard.h"
 #include "xml_parser.h"
 
@@ -16,17 +17,15 @@ public:
     TiXmlDocument& Doc() { return m_doc; }
 };
 
-const char* const kDecl = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+const char* const kDecl = kt::XmlDecl();
 
 std::string Section(const std::string& strName, const std::string& strBody)
 {
     return "<" + strName + ">" + strBody + "</" + strName + ">";
 }
 
-std::string Document(const std::string& strSections)
-{
-    return std::string(kDecl) + "<msg><content>" + strSections + "</content></msg>";
-}
+using kt::Document;
+using kt::Elem;
 
 class XmlFiles : public ::testing::Test {
 protected:
