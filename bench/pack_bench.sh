@@ -8,7 +8,13 @@
 # Payloads: 16 MiB (4 x 3 MiB + 128 x 32 KiB) and about 256 MiB
 # (4 x 48 MiB + 2000 x 32 KiB). Each job runs BENCH_ROUNDS times (default
 # 5), interleaved with the others; the best time counts, which keeps the
-# figures steadier on a shared machine. Also measures the reader's loop without log lines at
+# figures steadier on a shared machine.
+# Every job runs twice over: with Wine free to use every CPU, and pinned to
+# one CPU (taskset). Each system call that Wine forwards to its server is a
+# round trip between two processes; on a virtual machine with two CPUs a
+# round trip across CPUs costs about ten times one on the same CPU, and each
+# log line is about five of them. BENCH_CPUS="all" or "one" runs one set only.
+# Also measures the reader's loop without log lines at
 # 4096 and 65536 bytes of buffer, to tell whether a larger buffer would pay.
 # Targets: unpack at least as fast as (a), at least twice as fast as (b),
 # peak memory that does not grow with the payload.
@@ -79,45 +85,54 @@ run_size() { # LABEL BIG_COUNT BIG_MIB SMALL_COUNT
   "${W[@]}" "$dist/kavlapack.exe" build "$(winpath "$dist/Setup.exe")" "$(winpath "$d/Setup.exe")" "$(winpath "$d/payload")" >/dev/null
   "${W[@]}" "$sevenza" a -mx0 -bd -bso0 -bsp0 "$(winpath "$d/payload.7z")" "$(winpath "$d/payload")\\*" >/dev/null
   local host=$(winpath "$d/Setup.exe") out=$d/out wout=$(winpath "$d/out")
-  for r in $(seq 1 "${BENCH_ROUNDS:-5}"); do
-    fresh "$out"; timed unpack "${W[@]}" "$bench" unpack "$host" "$wout" 3300000
-    [ "$r" = 1 ] && { diff -rq "$d/payload" "$out" >/dev/null || { echo "unpacked files differ" >&2; exit 1; }; }
-    fresh "$out"; timed copy "${W[@]}" "$bench" copy "$(winpath "$d/payload")" "$wout"
-    fresh "$out"; timed 7za "${W[@]}" "$bench" run "$(winpath "$sevenza")" x -y -bso0 -bsp0 "-o$wout" "$(winpath "$d/payload.7z")"
-    [ "$r" = 1 ] && { diff -rq "$d/payload" "$out" >/dev/null || { echo "7za output differs" >&2; exit 1; }; }
-    fresh "$out"; timed_native cp cp "$d/payload"/. "$out"/ -r
-    fresh "$out"; timed loop4096 "${W[@]}" "$bench" loop "$host" "$wout" 3300000 4096
-    fresh "$out"; timed loop65536 "${W[@]}" "$bench" loop "$host" "$wout" 3300000 65536
+  local mode pin cpus
+  for mode in ${BENCH_CPUS:-all one}; do
+    best=(); ws=(); rss=()
+    case $mode in
+      all) pin=(); cpus="Wine free to use every CPU" ;;
+      one) pin=(taskset -c 0); cpus="every job pinned to CPU 0" ;;
+      *) echo "BENCH_CPUS: all or one, not $mode" >&2; exit 2 ;;
+    esac
+    for r in $(seq 1 "${BENCH_ROUNDS:-5}"); do
+      fresh "$out"; timed unpack "${pin[@]}" "${W[@]}" "$bench" unpack "$host" "$wout" 3300000
+      [ "$r" = 1 ] && { diff -rq "$d/payload" "$out" >/dev/null || { echo "unpacked files differ" >&2; exit 1; }; }
+      fresh "$out"; timed copy "${pin[@]}" "${W[@]}" "$bench" copy "$(winpath "$d/payload")" "$wout"
+      fresh "$out"; timed 7za "${pin[@]}" "${W[@]}" "$bench" run "$(winpath "$sevenza")" x -y -bso0 -bsp0 "-o$wout" "$(winpath "$d/payload.7z")"
+      [ "$r" = 1 ] && { diff -rq "$d/payload" "$out" >/dev/null || { echo "7za output differs" >&2; exit 1; }; }
+      fresh "$out"; timed_native cp "${pin[@]}" cp "$d/payload"/. "$out"/ -r
+      fresh "$out"; timed loop4096 "${pin[@]}" "${W[@]}" "$bench" loop "$host" "$wout" 3300000 4096
+      fresh "$out"; timed loop65536 "${pin[@]}" "${W[@]}" "$bench" loop "$host" "$wout" 3300000 65536
+    done
+    local mib
+    mib=$(awk "BEGIN{printf \"%.1f\", $bytes / 1048576}")
+    echo
+    echo "== payload $label: $files files, $bytes bytes ($mib MiB), container at offset 3300000; $cpus =="
+    printf '%-28s %10s %10s %14s %14s\n' job "best ms" "MiB/s" "peak WS KiB" "max RSS KiB"
+    local job
+    for job in unpack copy 7za cp loop4096 loop65536; do
+      printf '%-28s %10s %10s %14s %14s\n' "$(case $job in
+          unpack) echo 'utl_FileUnpack';; copy) echo '(a) CopyFileA';; 7za) echo '(b) 7za.exe x, -mx0 .7z';;
+          cp) echo '(c) native cp';; loop4096) echo 'loop, 4096 B, no log';; loop65536) echo 'loop, 65536 B, no log';;
+        esac)" "${best[$job]}" "$(awk "BEGIN{printf \"%.0f\", $bytes / 1048576 / (${best[$job]} / 1000)}")" \
+        "${ws[$job]:--}" "${rss[$job]:--}"
+    done
+    # Lines one unpack logs: 5 before the records, 4 per record (end marker
+    # included) and the end line.
+    local loglines=$(( 5 + 4 * (files + 1) + 1 ))
+    awk -v u="${best[unpack]}" -v a="${best[copy]}" -v b="${best[7za]}" -v c="${best[cp]}" \
+        -v l4="${best[loop4096]}" -v l64="${best[loop65536]}" -v n="$loglines" 'BEGIN{
+      printf "unpack time / CopyFileA time = %.2f (target <= 1.00: %s)\n", u/a, (u <= a ? "met" : "NOT met");
+      printf "unpack time / 7za.exe time   = %.2f (target <= 0.50: %s)\n", u/b, (u <= b/2 ? "met" : "NOT met");
+      printf "unpack time / native cp time = %.2f\n", u/c;
+      printf "65536-byte buffer saves %.1f%% of the 4096-byte loop (worth changing above 10%%: %s)\n",
+             (l4-l64)*100/l4, ((l4-l64)*10 > l4 ? "yes" : "no");
+      printf "log lines cost %.1f%% of the unpack time (unpack vs. 4096-byte loop): %d lines, %.3f ms each\n",
+             (u-l4)*100/u, n, (u-l4)/n;
+    }'
+    peak_ws[$label.$mode]=${ws[unpack]}
+    peak_rss[$label.$mode]=${rss[unpack]}
   done
   rm -rf "$out"
-  local mib
-  mib=$(awk "BEGIN{printf \"%.1f\", $bytes / 1048576}")
-  echo
-  echo "== payload $label: $files files, $bytes bytes ($mib MiB), container at offset 3300000 =="
-  printf '%-28s %10s %10s %14s %14s\n' job "best ms" "MiB/s" "peak WS KiB" "max RSS KiB"
-  local job
-  for job in unpack copy 7za cp loop4096 loop65536; do
-    printf '%-28s %10s %10s %14s %14s\n' "$(case $job in
-        unpack) echo 'utl_FileUnpack';; copy) echo '(a) CopyFileA';; 7za) echo '(b) 7za.exe x, -mx0 .7z';;
-        cp) echo '(c) native cp';; loop4096) echo 'loop, 4096 B, no log';; loop65536) echo 'loop, 65536 B, no log';;
-      esac)" "${best[$job]}" "$(awk "BEGIN{printf \"%.0f\", $bytes / 1048576 / (${best[$job]} / 1000)}")" \
-      "${ws[$job]:--}" "${rss[$job]:--}"
-  done
-  # Lines one unpack logs: 5 before the records, 4 per record (end marker
-  # included) and the end line.
-  local loglines=$(( 5 + 4 * (files + 1) + 1 ))
-  awk -v u="${best[unpack]}" -v a="${best[copy]}" -v b="${best[7za]}" -v c="${best[cp]}" \
-      -v l4="${best[loop4096]}" -v l64="${best[loop65536]}" -v n="$loglines" 'BEGIN{
-    printf "unpack time / CopyFileA time = %.2f (target <= 1.00: %s)\n", u/a, (u <= a ? "met" : "NOT met");
-    printf "unpack time / 7za.exe time   = %.2f (target <= 0.50: %s)\n", u/b, (u <= b/2 ? "met" : "NOT met");
-    printf "unpack time / native cp time = %.2f\n", u/c;
-    printf "65536-byte buffer saves %.1f%% of the 4096-byte loop (worth changing above 10%%: %s)\n",
-           (l4-l64)*100/l4, ((l4-l64)*10 > l4 ? "yes" : "no");
-    printf "log lines cost %.1f%% of the unpack time (unpack vs. 4096-byte loop): %d lines, %.3f ms each\n",
-           (u-l4)*100/u, n, (u-l4)/n;
-  }'
-  peak_ws[$label]=${ws[unpack]}
-  peak_rss[$label]=${rss[unpack]}
   rm -rf "$d"
 }
 
@@ -125,6 +140,9 @@ t0=$(date +%s)
 run_size 16MiB 4 3 128
 run_size 256MiB 4 48 2000
 echo
-echo "utl_FileUnpack peak working set: ${peak_ws[16MiB]} KiB (16 MiB payload), ${peak_ws[256MiB]} KiB (256 MiB);" \
-     "max RSS of the Wine process: ${peak_rss[16MiB]} KiB vs ${peak_rss[256MiB]} KiB"
+for mode in ${BENCH_CPUS:-all one}; do
+  echo "utl_FileUnpack peak working set ($mode): ${peak_ws[16MiB.$mode]} KiB (16 MiB payload)," \
+       "${peak_ws[256MiB.$mode]} KiB (256 MiB); max RSS of the Wine process:" \
+       "${peak_rss[16MiB.$mode]} KiB vs ${peak_rss[256MiB.$mode]} KiB"
+done
 echo "total bench time: $(( $(date +%s) - t0 )) s"
