@@ -83,6 +83,25 @@ protected:
         ASSERT_TRUE(kt::RegSetDword(vt::KEY_KAVLA, "Uninstall", 1));
         ASSERT_TRUE(kt::RegSetString(vt::KEY_KAVLA, "UninstallPwd", "REGISTRYTEXT"));
     }
+    // A clean prefix for one case of a table, its log lines counted from here.
+    void StartCase(Client eClient, bool bRegistryLock)
+    {
+        Clean();
+        m_nLogStart = kt::UtlLogText("setup").size();
+        if (bRegistryLock)
+            SetRegistryLock();
+        SetClient(eClient);
+    }
+    // The decision's last lines: a flag of 0 (or none) ends it at once; any
+    // other flag goes on to the installed-client keys.
+    static std::vector<std::string> Ending(std::vector<std::string> lines, bool bNoLock, Client eClient)
+    {
+        if (bNoLock) {
+            lines.push_back("IsUninstallPrompt:!dwResult, return false.");
+            return lines;
+        }
+        return Concat(lines, DecisionLines(eClient));
+    }
     int Decide()
     {
         memset(m_szPwd, 0, sizeof(m_szPwd));
@@ -133,13 +152,11 @@ TEST_F(UninstallLockTest, RegistryFlagAndInstalledClientKeys)
     };
     for (const Case& c : aCases) {
         SCOPED_TRACE(testing::Message() << "flag " << c.nFlag << " client " << c.eClient);
-        Clean();
-        m_nLogStart = kt::UtlLogText("setup").size();
+        StartCase(c.eClient, false);
         if (c.nFlag >= 0) {
             ASSERT_TRUE(kt::RegSetDword(vt::KEY_KAVLA, "Uninstall", (DWORD)c.nFlag));
         }
         ASSERT_TRUE(kt::RegSetString(vt::KEY_KAVLA, "UninstallPwd", "REGISTRYTEXT/+=="));
-        SetClient(c.eClient);
         EXPECT_EQ(c.nExpected, Decide());
         EXPECT_STREQ("REGISTRYTEXT/+==", m_szPwd) << "the registry's text, unchanged";
 
@@ -151,11 +168,7 @@ TEST_F(UninstallLockTest, RegistryFlagAndInstalledClientKeys)
             expected.push_back("IsUninstallPrompt:Get Uninstall from old reg failed");
         }
         expected.push_back("IsUninstallPrompt:Get UninstallPwd from reg Succ.");
-        if (c.nFlag <= 0)
-            expected.push_back("IsUninstallPrompt:!dwResult, return false.");
-        else
-            expected = Concat(expected, DecisionLines(c.eClient));
-        EXPECT_EQ(expected, NewLogLines());
+        EXPECT_EQ(Ending(expected, c.nFlag <= 0, c.eClient), NewLogLines());
     }
     ExpectNoPasswordLogged();
 }
@@ -220,10 +233,7 @@ TEST_F(UninstallLockTest, CustomXmlSource)
     };
     for (const Case& c : aCases) {
         SCOPED_TRACE(testing::Message() << "flag '" << c.pszFlag << "' client " << c.eClient);
-        Clean();
-        m_nLogStart = kt::UtlLogText("setup").size();
-        SetRegistryLock();
-        SetClient(c.eClient);
+        StartCase(c.eClient, true);
         ASSERT_TRUE(vt::WritePair(vt::RegInfo(), vt::PairOf(VRF_CUSTOM_XML),
                                   vt::CustomXml(c.pszFlag, Encrypted(PLAIN_PWD))));
         // A trusted uninstall document saying otherwise comes later in the order.
@@ -233,11 +243,7 @@ TEST_F(UninstallLockTest, CustomXmlSource)
         std::vector<std::string> expected;
         if (c.bPwd)
             expected.push_back("IsUninstallPrompt:Get UninstallPwd from KavlCustom.xml succ.");
-        if (c.nExpected == 0 && (!*c.pszFlag || c.pszFlag[0] == '0'))
-            expected.push_back("IsUninstallPrompt:!dwResult, return false.");
-        else
-            expected = Concat(expected, DecisionLines(c.eClient));
-        EXPECT_EQ(expected, NewLogLines());
+        EXPECT_EQ(Ending(expected, !*c.pszFlag || c.pszFlag[0] == '0', c.eClient), NewLogLines());
     }
     ExpectNoPasswordLogged();
 }
@@ -265,10 +271,7 @@ TEST_F(UninstallLockTest, UninstallXmlSource)
     };
     for (const Case& c : aCases) {
         SCOPED_TRACE(testing::Message() << "flag " << c.pszFlag << " client " << c.eClient);
-        Clean();
-        m_nLogStart = kt::UtlLogText("setup").size();
-        SetRegistryLock();
-        SetClient(c.eClient);
+        StartCase(c.eClient, true);
         ASSERT_TRUE(vt::WritePair(vt::RegInfo(), vt::PairOf(VRF_UNINSTALL_XML),
                                   vt::UninstallXml(c.pszFlag, Encrypted(PLAIN_PWD))));
         ASSERT_TRUE(vt::WritePair(vt::RegInfo(), vt::PairOf(VRF_CUSTOM_INI), vt::Ini("1", "INITEXT")));
@@ -277,11 +280,7 @@ TEST_F(UninstallLockTest, UninstallXmlSource)
         std::vector<std::string> expected = {NoFileLines()[0]};
         if (c.bPwd)
             expected.push_back("IsUninstallPrompt:Get UninstallPwd from KavlaUninstallInfo.xml succ.");
-        if (c.pszFlag[0] == '0')
-            expected.push_back("IsUninstallPrompt:!dwResult, return false.");
-        else
-            expected = Concat(expected, DecisionLines(c.eClient));
-        EXPECT_EQ(expected, NewLogLines());
+        EXPECT_EQ(Ending(expected, c.pszFlag[0] == '0', c.eClient), NewLogLines());
     }
     ExpectNoPasswordLogged();
 }
@@ -303,10 +302,7 @@ TEST_F(UninstallLockTest, IniSources)
     for (const Case& c : aCases) {
         const vt::Pair& pair = vt::PairOf(c.eWhich);
         SCOPED_TRACE(testing::Message() << pair.pszProtected << " flag " << c.pszFlag << " client " << c.eClient);
-        Clean();
-        m_nLogStart = kt::UtlLogText("setup").size();
-        SetRegistryLock();
-        SetClient(c.eClient);
+        StartCase(c.eClient, true);
         ASSERT_TRUE(vt::WritePair(vt::RegInfo(), pair, vt::Ini(c.pszFlag, "INITEXT")));
         EXPECT_EQ(c.nExpected, Decide());
         EXPECT_STREQ("INITEXT", m_szPwd);
@@ -314,11 +310,7 @@ TEST_F(UninstallLockTest, IniSources)
         if (c.eWhich == VRF_UNINSTALL_INI)
             expected = Concat(expected, {NoFileLines()[2], NoFileLines()[3], NoFileLines()[4]});
         expected.push_back(std::string("IsUninstallPrompt:Get UninstallPwd from ") + pair.pszProtected + " succ.");
-        if (c.pszFlag[0] == '0')
-            expected.push_back("IsUninstallPrompt:!dwResult, return false.");
-        else
-            expected = Concat(expected, DecisionLines(c.eClient));
-        EXPECT_EQ(expected, NewLogLines());
+        EXPECT_EQ(Ending(expected, c.pszFlag[0] == '0', c.eClient), NewLogLines());
     }
     ExpectNoPasswordLogged();
 }

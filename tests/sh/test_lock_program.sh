@@ -94,6 +94,12 @@ plain='Up-grade_7'
 stored=$(printf '%s' "$plain" | openssl enc -des-ecb -provider legacy -provider default \
          -K 6d6572766f323733 -nosalt | base64 -w0)
 
+# expect_decision PREFIX LINE WHAT: the setup run in PREFIX logs LINE, else the
+# test fails and shows that run's log.
+expect_decision() {
+  if run_setup_until "$1" "$2"; then say "$3"; else bad "$3: no '$2' line"; stp_log "$1"; fi
+}
+
 # Protected: verified KavlaCustom.xml with uninstall 1 and a password, client installed.
 new_prefix; p1=$prefix
 # The first run fills the prefix; files are added to it afterwards.
@@ -105,11 +111,8 @@ printf '<?xml version="1.0" encoding="UTF-8"?>\r\n<msg><content><functions><unin
 run_in "$p1" "$tool" write "$reginfo_win\\KavlaCustom.xml" || bad "kavlavrf write failed"
 run_in "$p1" "$tool" check "$reginfo_win" || bad "kavlavrf check does not accept the pair"
 [ "$(stat -c %s "$reginfo/KavlaCustomXml.vrf" 2>/dev/null)" = 256 ] || bad "no 256-byte KavlaCustomXml.vrf"
-if run_setup_until "$p1" "IsUninstallPrompt:Need prompt uninstall password Dlg"; then
-  say "protected client: the setup asks for the uninstall password"
-else
-  bad "protected client: no 'Need prompt uninstall password Dlg' line"; stp_log "$p1"
-fi
+expect_decision "$p1" "IsUninstallPrompt:Need prompt uninstall password Dlg" \
+  "protected client: the setup asks for the uninstall password"
 stp_log "$p1" | grep -qF "IsUninstallPrompt:Get UninstallPwd from KavlCustom.xml succ." \
   || bad "protected client: password not taken from KavlaCustom.xml"
 stp_log "$p1" | grep -qF "IsUninstallPrompt:Get Version from reg succ. 7.2.1" \
@@ -118,11 +121,8 @@ if stp_log "$p1" | grep -qF -e "$plain" -e "$stored"; then bad "a password reach
 
 # Unprotected: nothing in reginfo, no registry lock.
 new_prefix; p2=$prefix
-if run_setup_until "$p2" "IsUninstallPrompt:!dwResult, return false."; then
-  say "unprotected client: the setup goes straight on to the install"
-else
-  bad "unprotected client: no '!dwResult, return false.' line"; stp_log "$p2"
-fi
+expect_decision "$p2" "IsUninstallPrompt:!dwResult, return false." \
+  "unprotected client: the setup goes straight on to the install"
 stp_log "$p2" | grep -qF "IsUninstallPrompt:Get Uninstall from reg failed" \
   || bad "unprotected client: registry fallback not logged"
 if cat "$p2"/drive_c/KavlaLog/setup*.log 2>/dev/null | grep -qF "Begin UnpackAndSetup"; then
