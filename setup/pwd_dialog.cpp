@@ -29,6 +29,11 @@ void OnInitDialog(HWND hDlg)
 
 void OnOk(HWND hDlg)
 {
+    // A double click or double Enter delivers a second press after the
+    // dialog has ended (hidden, quit posted), or while the abort box runs
+    // its own message loop: it must neither log again nor count again.
+    if (g_bExit || g_nWrongAttempts >= kMaxAttempts)
+        return;
     char szTyped[kMaxPasswordChars + 1] = {0};
     HWND hEdit = GetDlgItem(hDlg, IDC_PWD_EDIT);
     GetWindowTextA(hEdit, szTyped, sizeof(szTyped));

@@ -187,3 +187,31 @@ TEST_F(PasswordDialog, NoLogHoldsThePasswordInAnyForm)
                                       std::string("Typed-Wrong-7"), kt::StoredText("Typed-Wrong-7")})
         EXPECT_EQ(std::string::npos, logs.find(secret)) << secret;
 }
+
+// A double click or a double Enter on OK: the second press reaches the
+// dialog after it has ended and must change nothing.
+TEST_F(PasswordDialog, SecondOkPressAfterTheEndChangesNothing)
+{
+    KT_SKIP_IF_EMULATED();
+    kt::DialogRun run = kt::StartAndWaitForDialog(kTitle);
+    ASSERT_NE(nullptr, run.hDlg);
+    kt::TypeText(run.hDlg, 1001, kPassword);
+    kt::PressButton(run.hDlg, IDOK);
+    kt::PressButton(run.hDlg, IDOK);
+    ExpectInstalled(Finish(run));
+
+    kt::ResetRunState();
+    run = kt::StartAndWaitForDialog(kTitle);
+    ASSERT_NE(nullptr, run.hDlg);
+    kt::Submit(run.hDlg, "a");
+    kt::Submit(run.hDlg, "b");
+    kt::TypeText(run.hDlg, 1001, "c");
+    kt::PressButton(run.hDlg, IDOK);
+    kt::PressButton(run.hDlg, IDOK);
+    HWND hBox = kt::WaitForWindow("Wrong Password", 30000, run.proc.dwPid);
+    ASSERT_NE(nullptr, hBox);
+    kt::PressButton(hBox, IDOK);
+    Sleep(500);
+    EXPECT_EQ(nullptr, kt::WaitForWindow("Wrong Password", 1500, run.proc.dwPid)) << "one abort box only";
+    ExpectNoInstall(Finish(run));
+}
