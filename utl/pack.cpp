@@ -151,6 +151,15 @@ struct WalkArgs {
     void* pvCtx;
 };
 
+// The extracting reader logs its fixed error line; the listing one is silent.
+void WalkFail(const WalkArgs& args, DWORD* pdwErr, DWORD dwErr)
+{
+    if (args.pszDstPath)
+        UnpackFail(pdwErr, dwErr);
+    else
+        SetErr(pdwErr, dwErr);
+}
+
 int WalkRecords(const WalkArgs& args, DWORD* pdwErr)
 {
     const bool bExtract = args.pszDstPath != NULL;
@@ -294,30 +303,33 @@ int WalkRecords(const WalkArgs& args, DWORD* pdwErr)
     }
 
     CloseFileHandle(hOut);
-    if (dwErr) {
-        if (bExtract)
-            UnpackFail(pdwErr, dwErr);
-        else
-            SetErr(pdwErr, dwErr);
-    } else {
+    if (dwErr)
+        WalkFail(args, pdwErr, dwErr);
+    else
         nResult = 1;
-    }
     return nResult;
 }
 
-// Opens the host for reading and moves to the container's start. The offset
-// is taken as unsigned, so hosts up to 4 GiB are positioned correctly.
-HANDLE OpenHostAt(const char* pszHost, DWORD dwOffset, bool* pbSeekFailed)
+// Opens the host for reading, moves to the container's start and walks its
+// records. The offset is taken as unsigned, so hosts up to 4 GiB are
+// positioned correctly.
+int OpenAndWalk(const char* pszHost, DWORD dwOffset, WalkArgs args, DWORD* pdwErr)
 {
-    *pbSeekFailed = false;
-    HANDLE hHost = CreateFileA(pszHost, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
-    if (hHost != INVALID_HANDLE_VALUE) {
-        LARGE_INTEGER li;
-        li.QuadPart = dwOffset;
-        *pbSeekFailed = !SetFilePointerEx(hHost, li, NULL, FILE_BEGIN);
+    args.hHost = CreateFileA(pszHost, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    if (args.hHost == INVALID_HANDLE_VALUE) {
+        WalkFail(args, pdwErr, PACK_ERR_OPEN);
+        return 0;
     }
-    return hHost;
+    LARGE_INTEGER li;
+    li.QuadPart = dwOffset;
+    int nResult = 0;
+    if (!SetFilePointerEx(args.hHost, li, NULL, FILE_BEGIN))
+        WalkFail(args, pdwErr, PACK_ERR_HEADER_READ);
+    else
+        nResult = WalkRecords(args, pdwErr);
+    CloseFileHandle(args.hHost);
+    return nResult;
 }
 
 } // namespace
@@ -400,21 +412,8 @@ int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* p
     DWORD dwContainerLen = dwSizeLow - dwOffset;
     utl_LogF(LOG_FILE, "utl_FileUnpack: dwSizeLow = dwSizeLow - dwOffset= %d", (int)dwContainerLen);
 
-    bool bSeekFailed = false;
-    HANDLE hHost = OpenHostAt(szHost, dwOffset, &bSeekFailed);
-    if (hHost == INVALID_HANDLE_VALUE) {
-        UnpackFail(pdwErr, PACK_ERR_OPEN);
-        return 0;
-    }
-    int nResult = 0;
-    if (bSeekFailed) {
-        UnpackFail(pdwErr, PACK_ERR_HEADER_READ);
-    } else {
-        WalkArgs args = {hHost, dwContainerLen, pszDstPath, NULL, NULL};
-        nResult = WalkRecords(args, pdwErr);
-    }
-    CloseFileHandle(hHost);
-    return nResult;
+    WalkArgs args = {INVALID_HANDLE_VALUE, dwContainerLen, pszDstPath, NULL, NULL};
+    return OpenAndWalk(szHost, dwOffset, args, pdwErr);
 }
 
 int utl_PackList(const char* pszHostPath, DWORD dwOffset, PackRecordFn pfnRecord, void* pvCtx, DWORD* pdwErr)
@@ -436,21 +435,8 @@ int utl_PackList(const char* pszHostPath, DWORD dwOffset, PackRecordFn pfnRecord
         SetErr(pdwErr, PACK_ERR_SIZE);
         return 0;
     }
-    bool bSeekFailed = false;
-    HANDLE hHost = OpenHostAt(pszHostPath, dwOffset, &bSeekFailed);
-    if (hHost == INVALID_HANDLE_VALUE) {
-        SetErr(pdwErr, PACK_ERR_OPEN);
-        return 0;
-    }
-    int nResult = 0;
-    if (bSeekFailed) {
-        SetErr(pdwErr, PACK_ERR_HEADER_READ);
-    } else {
-        WalkArgs args = {hHost, dwSizeLow - dwOffset, NULL, pfnRecord, pvCtx};
-        nResult = WalkRecords(args, pdwErr);
-    }
-    CloseFileHandle(hHost);
-    return nResult;
+    WalkArgs args = {INVALID_HANDLE_VALUE, dwSizeLow - dwOffset, NULL, pfnRecord, pvCtx};
+    return OpenAndWalk(pszHostPath, dwOffset, args, pdwErr);
 }
 
 int utl_FilePack(const char* pszSrcPath, const char* pszSrcFile, const char* pszDstPath,

@@ -9,6 +9,7 @@
 //   run <command line>                    a program (7za.exe) started and awaited
 #define PSAPI_VERSION 2
 #include "pack.h"
+#include "testutil.h"
 #include <windows.h>
 #include <psapi.h>
 #include <stdio.h>
@@ -109,24 +110,6 @@ bool CopyAll(const std::string& strSrc, const std::string& strDst)
     return bOk;
 }
 
-int RunProgram(const std::string& strCmd)
-{
-    STARTUPINFOA si;
-    memset(&si, 0, sizeof(si));
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi;
-    std::vector<char> cmd(strCmd.begin(), strCmd.end());
-    cmd.push_back('\0');
-    if (!CreateProcessA(NULL, cmd.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
-        return -1;
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    DWORD dwCode = 0;
-    GetExitCodeProcess(pi.hProcess, &dwCode);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return (int)dwCode;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -153,7 +136,7 @@ int main(int argc, char** argv)
         std::string strCmd;
         for (int i = 2; i < argc; ++i)
             strCmd += std::string(i > 2 ? " " : "") + "\"" + argv[i] + "\"";
-        bOk = RunProgram(strCmd) == 0;
+        bOk = kt::Run(strCmd, INFINITE) == 0;
     } else {
         fprintf(stderr, "bench_unpack: bad arguments\n");
         return 2;
