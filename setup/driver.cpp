@@ -5,6 +5,7 @@
 // step instead of being cut into another path.
 #include "driver.h"
 #include "file.h"
+#include "link.h"
 #include "log.h"
 #include "pack.h"
 #include "proc.h"
@@ -121,35 +122,44 @@ int ChooseCarrier(char* pszCarrier)
     return bOk;
 }
 
+// Opens the work folder, made by utl_CreateTmpDir, and keeps the handle: the
+// folder cannot be renamed or replaced while it is held.
+int OpenWorkFolder(void)
+{
+    if (!utl_CreateTmpDir(g_szWorkDir, UTL_MAX_PATH, "KavlaSetup", 0, 0))
+        return 0;
+    g_hWorkDirHold = utl_OpenOwnFolder(g_szWorkDir, WRITE_DAC);
+    return g_hWorkDirHold != INVALID_HANDLE_VALUE;
+}
+
 // Makes (or empties) the work folder and removes a leftover DAM folder. The
-// folder is then protected and held open until the installer has ended: the
-// elevated program runs what it unpacks there, so a folder that an ordinary
-// user owns is not reused, and nothing a non-administrator put inside stays.
+// elevated program runs what it unpacks there, so the folder is checked and
+// protected through the handle it holds until the installer has ended, all
+// before anything inside is emptied: a folder that an ordinary user owns is
+// not reused, and nothing a non-administrator or a link put inside stays.
 int MakeWorkFolder(DWORD* pdwErr)
 {
-    int bOk = utl_CreateTmpDir(g_szWorkDir, UTL_MAX_PATH, "KavlaSetup", 0, 1);
-    if (bOk && !utl_IsOwnerTrusted(g_szWorkDir)) {
+    int bOk = OpenWorkFolder();
+    if (bOk && !utl_IsOwnerTrustedHandle(g_hWorkDirHold)) {
         SetupLog("The work folder is owned by an untrusted user, it is made anew.");
+        utl_CloseHandle(g_hWorkDirHold);
         utl_DeleteFolderTree(g_szWorkDir);
-        bOk = utl_CreateTmpDir(g_szWorkDir, UTL_MAX_PATH, "KavlaSetup", 0, 1)
-              && utl_IsOwnerTrusted(g_szWorkDir);
+        bOk = OpenWorkFolder() && utl_IsOwnerTrustedHandle(g_hWorkDirHold);
     }
-    if (bOk && !utl_ProtectWorkDir(g_szWorkDir)) {
+    if (bOk && !utl_ProtectFolderHandle(g_hWorkDirHold)) {
         SetupLog("The work folder cannot be protected.");
         bOk = 0;
     }
-    if (bOk) {
-        g_hWorkDirHold = utl_HoldFolder(g_szWorkDir);
-        bOk = g_hWorkDirHold != INVALID_HANDLE_VALUE;
-    }
     if (!bOk) {
-        utl_ReleaseFolder(g_hWorkDirHold);
+        utl_CloseHandle(g_hWorkDirHold);
         g_szWorkDir[0] = '\0';
         *pdwErr = DRV_ERR_WORKDIR;
         return 0;
     }
-    // Whatever was planted before the protection took hold goes.
+    // Whatever was planted before the protection took hold goes, then the
+    // files of an earlier run.
     utl_RemoveUntrustedEntries(g_szWorkDir);
+    utl_DeleteFiles(g_szWorkDir, "*.*");
     char szDam[UTL_MAX_PATH];
     if (WorkPath(szDam, "DAM") && utl_FolderExists(szDam))
         utl_RemoveFolder(szDam);
@@ -189,9 +199,8 @@ int EnsureWorkSubfolder(const char* pszName, char* pszPath)
 {
     if (!WorkPath(pszPath, pszName))
         return 0;
-    if (utl_FolderExists(pszPath))
-        return 1;
-    return CreateDirectoryA(pszPath, NULL) ? 1 : 0;
+    // A link in its place is replaced by a real folder.
+    return utl_EnsureOwnFolder(pszPath);
 }
 
 // The inner component pack is a stand-alone container (offset 0).
@@ -251,8 +260,7 @@ void PlaceProfileFile(const char* pszName)
     if (!WorkPath(szData, "data") || !utl_PathJoin(szPrefixDir, sizeof(szPrefixDir), szData, szPrefix)
         || !utl_PathJoin(szDst, sizeof(szDst), szPrefixDir, szRest) || !WorkPath(szSrc, pszName))
         return;
-    if (!utl_FolderExists(szPrefixDir))
-        CreateDirectoryA(szPrefixDir, NULL);
+    utl_EnsureOwnFolder(szPrefixDir);
     CopyFileA(szSrc, szDst, FALSE);
 }
 
@@ -301,12 +309,12 @@ void ExtractCmdCustomCfg(void)
         utl_DeleteFolderTree(szFolder);
         return;
     }
-    if (utl_FolderExists(szFolder)) {
-        utl_DeleteFiles(szFolder, "*.*");
-        utl_DeleteSubfolders(szFolder);
-    } else if (!CreateDirectoryA(szFolder, NULL) && !utl_FolderExists(szFolder)) {
+    // Kept and emptied when it is a real folder, made when missing; a link
+    // in its place is removed as a link first.
+    if (!utl_EnsureOwnFolder(szFolder))
         return;
-    }
+    utl_DeleteFiles(szFolder, "*.*");
+    utl_DeleteSubfolders(szFolder);
     SetupLog(szArchive);
     if (!ExtractWithSevenZip(szArchive))
         SetupLog("unpack managecfg fail!");
@@ -435,7 +443,7 @@ int UnpackAndSetup(DWORD* pdwErr)
         ExtractCmdCustomCfg();
         nResult = HandOverToAdmissionService(pdwErr) && RunInstaller(pdwErr);
     }
-    utl_ReleaseFolder(g_hWorkDirHold);
+    utl_CloseHandle(g_hWorkDirHold);
     CloseInstanceEvent();
     return nResult ? 1 : 0;
 }

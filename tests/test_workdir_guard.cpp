@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include "testutil.h"
 #include "workdir_guard.h"
+#include "link.h"
 #include <sddl.h>
 
 namespace {
@@ -109,13 +110,13 @@ TEST(WorkDirHold, HeldFolderCannotBeRenamedOrRemoved)
     std::string dir = kt::NewTempFolder("hold");
     std::string held = dir + "\\KavlaSetup0";
     ASSERT_TRUE(kt::WriteBytes(held + "\\KavlaSetup.exe", "payload"));
-    HANDLE h = utl_HoldFolder(held.c_str());
+    HANDLE h = utl_OpenOwnFolder(held.c_str(), 0);
     ASSERT_NE(INVALID_HANDLE_VALUE, h);
     EXPECT_FALSE(MoveFileA(held.c_str(), (dir + "\\moved").c_str()));
     EXPECT_FALSE(RemoveDirectoryA(held.c_str()));
     EXPECT_TRUE(kt::Exists(held + "\\KavlaSetup.exe"));
-    utl_ReleaseFolder(h);
+    utl_CloseHandle(h);
     EXPECT_EQ(INVALID_HANDLE_VALUE, h);
     EXPECT_TRUE(MoveFileA(held.c_str(), (dir + "\\moved").c_str()));
-    EXPECT_EQ(INVALID_HANDLE_VALUE, utl_HoldFolder((dir + "\\missing").c_str()));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, utl_OpenOwnFolder((dir + "\\missing").c_str(), 0));
 }

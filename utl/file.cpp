@@ -1,6 +1,7 @@
 // File and folder utilities. Searches go through FindFirstFileA so that both
 // plain paths and wildcard patterns are accepted.
 #include "file.h"
+#include "link.h"
 #include <ctype.h>
 #include <stdio.h>
 #include <string.h>
@@ -67,65 +68,89 @@ int utl_PathJoin(char* pszOut, size_t cbOut, const char* pszFolder, const char* 
     return 1;
 }
 
+int utl_ForEachEntry(const char* pszFolder, const char* pszPattern, EntryFn pfnEntry, void* pvCtx)
+{
+    char szSearch[UTL_MAX_PATH];
+    // Never listed through a link: its entries are another folder's.
+    if (!utl_PathJoin(szSearch, sizeof(szSearch), pszFolder, pszPattern) || utl_IsLink(pszFolder))
+        return 0;
+    WIN32_FIND_DATAA fd;
+    HANDLE hFind = FindFirstFileA(szSearch, &fd);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return 0;
+    do {
+        char szEntry[UTL_MAX_PATH];
+        if (!IsDotEntry(fd.cFileName) && utl_PathJoin(szEntry, sizeof(szEntry), pszFolder, fd.cFileName))
+            pfnEntry(pvCtx, szEntry, &fd);
+    } while (FindNextFileA(hFind, &fd));
+    CloseFind(hFind);
+    return 1;
+}
+
 void utl_DeleteFiles(const char* pszFolder, const char* pszPattern)
 {
     utl_DeleteFilesExcept(pszFolder, pszPattern, NULL);
 }
 
+namespace {
+
+void DeleteFileEntry(void* pvKeep, const char* pszEntry, const WIN32_FIND_DATAA* pfd)
+{
+    const char* pszKeep = (const char*)pvKeep;
+    if ((pfd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (pszKeep && lstrcmpiA(pfd->cFileName, pszKeep) == 0))
+        return;
+    utl_DeleteOwnFile(pszEntry);
+}
+
+void DeleteFolderEntry(void*, const char* pszEntry, const WIN32_FIND_DATAA* pfd)
+{
+    if (pfd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        utl_DeleteFolderTree(pszEntry);
+}
+
+} // namespace
+
 void utl_DeleteFilesExcept(const char* pszFolder, const char* pszPattern, const char* pszKeep)
 {
-    char szSearch[UTL_MAX_PATH];
-    if (!utl_PathJoin(szSearch, sizeof(szSearch), pszFolder, pszPattern))
-        return;
-    WIN32_FIND_DATAA fd;
-    HANDLE hFind = FindFirstFileA(szSearch, &fd);
-    if (hFind == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (pszKeep && lstrcmpiA(fd.cFileName, pszKeep) == 0))
-            continue;
-        char szFile[UTL_MAX_PATH];
-        if (!utl_PathJoin(szFile, sizeof(szFile), pszFolder, fd.cFileName))
-            continue;
-        SetFileAttributesA(szFile, FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(szFile);
-    } while (FindNextFileA(hFind, &fd));
-    CloseFind(hFind);
+    utl_ForEachEntry(pszFolder, pszPattern, DeleteFileEntry, (void*)pszKeep);
 }
 
 void utl_DeleteSubfolders(const char* pszFolder)
 {
-    char szSearch[UTL_MAX_PATH];
-    if (!utl_PathJoin(szSearch, sizeof(szSearch), pszFolder, "*"))
-        return;
-    WIN32_FIND_DATAA fd;
-    HANDLE hFind = FindFirstFileA(szSearch, &fd);
-    if (hFind == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || IsDotEntry(fd.cFileName))
-            continue;
-        char szSub[UTL_MAX_PATH];
-        if (utl_PathJoin(szSub, sizeof(szSub), pszFolder, fd.cFileName))
-            utl_DeleteFolderTree(szSub);
-    } while (FindNextFileA(hFind, &fd));
-    CloseFind(hFind);
+    utl_ForEachEntry(pszFolder, "*", DeleteFolderEntry, NULL);
 }
 
 int utl_DeleteFolderTree(const char* pszFolder)
 {
     if (!utl_FolderExists(pszFolder))
         return 1;
+    // A link is removed as a link: what it leads to is not this tree.
+    if (utl_IsLink(pszFolder))
+        return utl_RemoveLink(pszFolder);
+    // Held while it is emptied, so that it cannot be swapped for a link.
+    HANDLE hFolder = utl_OpenOwnFolder(pszFolder, FILE_WRITE_ATTRIBUTES | DELETE);
+    if (hFolder == INVALID_HANDLE_VALUE)
+        return 0;
     utl_DeleteFiles(pszFolder, "*.*");
     utl_DeleteSubfolders(pszFolder);
-    SetFileAttributesA(pszFolder, FILE_ATTRIBUTE_NORMAL);
-    return RemoveDirectoryA(pszFolder) ? 1 : 0;
+    utl_ClearAttributes(hFolder, pszFolder);
+    // Removed through the handle held: the folder emptied, not whatever its
+    // name may lead to by now.
+    int bMarked = utl_DeleteOnClose(hFolder);
+    utl_CloseHandle(hFolder);
+    if (!bMarked)
+        RemoveDirectoryA(pszFolder);
+    return utl_FolderExists(pszFolder) ? 0 : 1;
 }
 
 void utl_RemoveFolder(const char* pszFolder)
 {
     if (!utl_FolderExists(pszFolder))
         return;
+    if (utl_IsLink(pszFolder)) {
+        utl_RemoveLink(pszFolder);
+        return;
+    }
     utl_DeleteFiles(pszFolder, "*.*");
     RemoveDirectoryA(pszFolder);
 }

@@ -1,6 +1,8 @@
 // File and folder utilities on ANSI paths of at most 260 bytes. They return a
 // success flag and log nothing; none deletes anything outside the folder it
 // is given, and read-only files are made normal before they are deleted.
+// None of them lists, empties or deletes through a link, nor changes the
+// attributes of a link's target: a link met on the way is removed as a link.
 #pragma once
 #include <windows.h>
 #include <stddef.h>
@@ -12,6 +14,11 @@
 int utl_FileExists(const char* pszPath);
 // 1 when at least one entry matching the path or pattern is a folder.
 int utl_FolderExists(const char* pszPath);
+// Calls pfnEntry with the joined path of every entry of pszFolder\pszPattern
+// but "." and "..". Lists nothing when pszFolder is a link. 0 when the
+// folder cannot be listed.
+typedef void (*EntryFn)(void* pvCtx, const char* pszEntry, const WIN32_FIND_DATAA* pfd);
+int utl_ForEachEntry(const char* pszFolder, const char* pszPattern, EntryFn pfnEntry, void* pvCtx);
 // Deletes every non-folder entry of pszFolder\pszPattern (attributes made
 // normal first); individual failures are ignored.
 void utl_DeleteFiles(const char* pszFolder, const char* pszPattern);

@@ -1,12 +1,14 @@
 // The three log writers share one routine that differs only in folder, file
 // name stem and line prefix. Files are opened and closed for every line so
 // that the setup program and the programs it starts can share them. A line
-// is written in one write under a byte-range lock of the file: several
+// is written in one write under a byte-range lock (of one byte far past the
+// end, so that readers are never blocked): several
 // processes append to the same file, and between one writer's seek to the
 // end and its write another writer's line would otherwise be overwritten
 // (append-only handles are not atomic under every Windows implementation).
 #include "log.h"
 #include "file.h"
+#include "link.h"
 #include "sys.h"
 #include <windows.h>
 #include <stdarg.h>
@@ -34,19 +36,12 @@ void GetLogFolder(LogKind eKind, char* pszFolder, size_t cbFolder)
 }
 
 // Shared for reading and writing from the start: a second process appending
-// meanwhile must not lose its line to a sharing violation.
+// meanwhile must not lose its line to a sharing violation. Never opened
+// through a link: a log file that is a link, or has a second name elsewhere,
+// is removed (the name only) and a new file takes its place.
 HANDLE OpenLogFile(const char* pszPath, DWORD dwDisposition)
 {
-    return CreateFileA(pszPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, dwDisposition,
-                       FILE_ATTRIBUTE_NORMAL, NULL);
-}
-
-void CloseFileHandle(HANDLE& hFile)
-{
-    if (hFile != INVALID_HANDLE_VALUE) {
-        CloseHandle(hFile);
-        hFile = INVALID_HANDLE_VALUE;
-    }
+    return utl_OpenOwnFile(pszPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, dwDisposition);
 }
 
 int WriteLine(LogKind eKind, const char* pszModule, const char* pszMsg, int bDetail)
@@ -78,10 +73,16 @@ int WriteLine(LogKind eKind, const char* pszModule, const char* pszMsg, int bDet
 
     // Most lines go to a file that exists and is opened at once; only the
     // day's first line makes the folder, turns the ring and creates the file.
+    // The folder is one of its own: a link planted in its place at the root
+    // of the drive would lead every line, and the ring, elsewhere.
+    DWORD dwFolder = GetFileAttributesA(szFolder);
+    // Where it cannot be replaced safely, the line is dropped.
+    if ((dwFolder == INVALID_FILE_ATTRIBUTES || (dwFolder & FILE_ATTRIBUTE_REPARSE_POINT)
+         || !(dwFolder & FILE_ATTRIBUTE_DIRECTORY))
+        && !utl_EnsureOwnFolder(szFolder))
+        return 0;
     HANDLE hFile = OpenLogFile(szPath, OPEN_EXISTING);
     if (hFile == INVALID_HANDLE_VALUE && GetFileAttributesA(szPath) == INVALID_FILE_ATTRIBUTES) {
-        if (GetFileAttributesA(szFolder) == INVALID_FILE_ATTRIBUTES)
-            CreateDirectoryA(szFolder, NULL);
         // The writer's files of the same weekday but of earlier dates go.
         // Today's own file is spared: another process may have created it
         // since this one looked, and deleting it would lose that one's lines.
@@ -110,13 +111,17 @@ int WriteLine(LogKind eKind, const char* pszModule, const char* pszMsg, int bDet
     strLine += "\r\n";
     OVERLAPPED ov;
     memset(&ov, 0, sizeof(ov));
-    BOOL bLocked = LockFileEx(hFile, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &ov);
+    // Byte-range locks are mandatory on Windows: one byte far beyond any real
+    // offset makes only the log's own writers wait for each other, while
+    // readers and other writers of the file go on.
+    ov.OffsetHigh = 0x7FFFFFFF;
+    BOOL bLocked = LockFileEx(hFile, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &ov);
     SetFilePointer(hFile, 0, NULL, FILE_END);
     DWORD dwWritten = 0;
     WriteFile(hFile, strLine.data(), (DWORD)strLine.size(), &dwWritten, NULL);
     if (bLocked)
-        UnlockFileEx(hFile, 0, MAXDWORD, MAXDWORD, &ov);
-    CloseFileHandle(hFile);
+        UnlockFileEx(hFile, 0, 1, 0, &ov);
+    utl_CloseHandle(hFile);
     return 1;
 }
 

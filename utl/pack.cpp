@@ -5,6 +5,7 @@
 // the logs of all releases read alike.
 #include "pack.h"
 #include "file.h"
+#include "link.h"
 #include "log.h"
 #include "sys.h"
 #include <stdio.h>
@@ -277,8 +278,8 @@ int WalkRecords(const WalkArgs& args, DWORD* pdwErr)
 
         // Opened without CREATE_ALWAYS, which refuses an existing hidden or
         // system file, and cut to zero so that a longer old file keeps no tail.
-        hOut = CreateFileA(szOut, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        // Never written through a link: one in its place makes way for a new file.
+        hOut = utl_OpenOwnFile(szOut, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS);
         if (hOut == INVALID_HANDLE_VALUE || !SetEndOfFile(hOut)) {
             dwErr = PACK_ERR_OUTPUT;
             break;
@@ -530,7 +531,9 @@ int utl_CreateTmpDir(char* pszBuf, DWORD dwBufSize, const char* pszPrefix, int b
         return 0;
     char szBase[UTL_MAX_PATH];
     snprintf(szBase, sizeof(szBase), "%s:\\tmp", szDrive);
-    if (!utl_FolderExists(szBase) && !CreateDirectoryA(szBase, NULL))
+    // Any user may create entries at the root of the system drive: a link
+    // planted as tmp or as the work folder is replaced by a real folder.
+    if (!utl_EnsureOwnFolder(szBase))
         return 0;
 
     unsigned uTick = bUseTick ? (unsigned)GetTickCount() : 0u;
@@ -540,14 +543,10 @@ int utl_CreateTmpDir(char* pszBuf, DWORD dwBufSize, const char* pszPrefix, int b
         || strlen(szFolder) >= dwBufSize)
         return 0;
 
-    if (utl_FolderExists(szFolder)) {
-        strcpy(pszBuf, szFolder);
-        if (bClean)
-            utl_DeleteFiles(szFolder, "*.*");
-        return 1;
-    }
-    if (!CreateDirectoryA(szFolder, NULL))
+    if (!utl_EnsureOwnFolder(szFolder))
         return 0;
     strcpy(pszBuf, szFolder);
+    if (bClean)
+        utl_DeleteFiles(szFolder, "*.*");
     return 1;
 }

@@ -1,5 +1,6 @@
 #include "workdir_guard.h"
 #include "file.h"
+#include "link.h"
 #include <aclapi.h>
 #include <sddl.h>
 #include <stdlib.h>
@@ -76,19 +77,28 @@ std::string utl_SecurityToSddl(PSECURITY_DESCRIPTOR pSd)
     return strSddl;
 }
 
-int utl_ProtectWorkDir(const char* pszFolder)
+int utl_ProtectFolderHandle(HANDLE hFolder)
 {
+    if (hFolder == INVALID_HANDLE_VALUE || !hFolder)
+        return 0;
     PSECURITY_DESCRIPTOR pSd = utl_BuildWorkDirSecurity();
-    if (!pSd || !pszFolder)
+    if (!pSd)
         return 0;
     BOOL bPresent = FALSE, bDefaulted = FALSE;
     PACL pAcl = NULL;
     GetSecurityDescriptorDacl(pSd, &bPresent, &pAcl, &bDefaulted);
-    DWORD dwRes = SetNamedSecurityInfoA((LPSTR)pszFolder, SE_FILE_OBJECT,
-                                        DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, NULL,
-                                        NULL, pAcl, NULL);
+    DWORD dwRes = SetSecurityInfo(hFolder, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                  NULL, NULL, pAcl, NULL);
     LocalFree(pSd);
     return dwRes == ERROR_SUCCESS ? 1 : 0;
+}
+
+int utl_ProtectWorkDir(const char* pszFolder)
+{
+    HANDLE hFolder = utl_OpenOwnFolder(pszFolder, WRITE_DAC);
+    int nOk = utl_ProtectFolderHandle(hFolder);
+    utl_CloseHandle(hFolder);
+    return nOk;
 }
 
 int utl_IsTrustedOwnerSid(PSID pOwner)
@@ -99,58 +109,59 @@ int utl_IsTrustedOwnerSid(PSID pOwner)
            || IsProcessUser(pOwner);
 }
 
-int utl_IsOwnerTrusted(const char* pszPath)
+int utl_IsOwnerTrustedHandle(HANDLE hEntry)
 {
     PSID pOwner = NULL;
     PSECURITY_DESCRIPTOR pSd = NULL;
-    if (!pszPath || GetNamedSecurityInfoA((LPSTR)pszPath, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &pOwner,
-                                          NULL, NULL, NULL, &pSd) != ERROR_SUCCESS)
+    if (hEntry == INVALID_HANDLE_VALUE || !hEntry
+        || GetSecurityInfo(hEntry, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &pOwner, NULL, NULL, NULL, &pSd)
+               != ERROR_SUCCESS)
         return 0;
     int nTrusted = utl_IsTrustedOwnerSid(pOwner);
     LocalFree(pSd);
     return nTrusted;
 }
 
+int utl_IsOwnerTrusted(const char* pszPath)
+{
+    if (!pszPath)
+        return 0;
+    HANDLE hEntry = CreateFileA(pszPath, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    // A link's owner says nothing about what it leads to.
+    int nTrusted = hEntry != INVALID_HANDLE_VALUE && !utl_IsLinkHandle(hEntry, pszPath)
+                   && utl_IsOwnerTrustedHandle(hEntry);
+    utl_CloseHandle(hEntry);
+    return nTrusted;
+}
+
+namespace {
+
+// Links anywhere in the tree go as links; entries an untrusted user owns go
+// with everything inside; trusted folders are searched in turn.
+void SweepEntry(void* pvRemoved, const char* pszEntry, const WIN32_FIND_DATAA* pfd)
+{
+    int* pnRemoved = (int*)pvRemoved;
+    bool bFolder = (pfd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (utl_IsLink(pszEntry)) {
+        utl_RemoveLink(pszEntry);
+        ++*pnRemoved;
+    } else if (!utl_IsOwnerTrusted(pszEntry)) {
+        if (bFolder)
+            utl_DeleteFolderTree(pszEntry);
+        else
+            utl_DeleteOwnFile(pszEntry);
+        ++*pnRemoved;
+    } else if (bFolder) {
+        utl_ForEachEntry(pszEntry, "*", SweepEntry, pnRemoved);
+    }
+}
+
+} // namespace
+
 int utl_RemoveUntrustedEntries(const char* pszFolder)
 {
-    char szSearch[UTL_MAX_PATH];
-    if (!utl_PathJoin(szSearch, sizeof(szSearch), pszFolder, "*"))
-        return 0;
-    WIN32_FIND_DATAA fd;
-    HANDLE hFind = FindFirstFileA(szSearch, &fd);
-    if (hFind == INVALID_HANDLE_VALUE)
-        return 0;
     int nRemoved = 0;
-    do {
-        char szEntry[UTL_MAX_PATH];
-        if (!strcmp(fd.cFileName, ".") || !strcmp(fd.cFileName, "..")
-            || !utl_PathJoin(szEntry, sizeof(szEntry), pszFolder, fd.cFileName) || utl_IsOwnerTrusted(szEntry))
-            continue;
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            utl_DeleteFolderTree(szEntry);
-        } else {
-            SetFileAttributesA(szEntry, FILE_ATTRIBUTE_NORMAL);
-            DeleteFileA(szEntry);
-        }
-        ++nRemoved;
-    } while (FindNextFileA(hFind, &fd));
-    FindClose(hFind);
+    utl_ForEachEntry(pszFolder, "*", SweepEntry, &nRemoved);
     return nRemoved;
-}
-
-HANDLE utl_HoldFolder(const char* pszFolder)
-{
-    if (!pszFolder)
-        return INVALID_HANDLE_VALUE;
-    // No FILE_SHARE_DELETE: nobody can delete or rename the folder meanwhile.
-    return CreateFileA(pszFolder, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                       FILE_FLAG_BACKUP_SEMANTICS, NULL);
-}
-
-void utl_ReleaseFolder(HANDLE& hFolder)
-{
-    if (hFolder != INVALID_HANDLE_VALUE && hFolder) {
-        CloseHandle(hFolder);
-    }
-    hFolder = INVALID_HANDLE_VALUE;
 }

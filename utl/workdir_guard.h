@@ -13,19 +13,20 @@
 PSECURITY_DESCRIPTOR utl_BuildWorkDirSecurity(void);
 // The descriptor's DACL as SDDL text (for logs and checks); empty on failure.
 std::string utl_SecurityToSddl(PSECURITY_DESCRIPTOR pSd);
-// Applies that DACL to the folder. 1 on success.
+// Applies that DACL to the folder a handle (opened with WRITE_DAC) holds,
+// or to the real folder of that path. 1 on success.
+int utl_ProtectFolderHandle(HANDLE hFolder);
 int utl_ProtectWorkDir(const char* pszFolder);
 
 // 1 when an owner SID may own what the setup program runs: Administrators,
 // SYSTEM, or the (administrator) user this program runs as.
 int utl_IsTrustedOwnerSid(PSID pOwner);
-// 1 when the file or folder's owner is trusted; 0 also when it cannot be read.
+// 1 when the owner of the entry the handle holds is trusted.
+int utl_IsOwnerTrustedHandle(HANDLE hEntry);
+// 1 when the file or folder's owner is trusted; 0 also when it cannot be
+// read or the entry is a link.
 int utl_IsOwnerTrusted(const char* pszPath);
-// Deletes every entry of the folder whose owner is not trusted (folders with
-// their whole tree). Returns the number of entries removed.
+// Deletes, through the whole tree and without following links, every link
+// and every entry whose owner is not trusted (folders with their whole
+// tree). Returns the number of entries removed.
 int utl_RemoveUntrustedEntries(const char* pszFolder);
-
-// Opens the folder so that it can be neither deleted nor renamed while the
-// handle is held. INVALID_HANDLE_VALUE on failure.
-HANDLE utl_HoldFolder(const char* pszFolder);
-void utl_ReleaseFolder(HANDLE& hFolder);

@@ -1,0 +1,225 @@
+#include "link.h"
+#include <string.h>
+
+namespace {
+
+typedef DWORD(WINAPI* FinalPathFn)(HANDLE, LPSTR, DWORD, DWORD);
+typedef BOOL(WINAPI* SetInfoFn)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+
+// Both exist from Windows Vista on; looked up so that the program still
+// starts where they are missing (then only the attribute and link-count
+// tests apply, and attributes and deletes go by path).
+FinalPathFn FinalPathFunction(void)
+{
+    return (FinalPathFn)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA");
+}
+
+SetInfoFn SetInfoFunction(void)
+{
+    return (SetInfoFn)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle");
+}
+
+void DropTrailingSeparator(char* pszPath)
+{
+    size_t nLen = strlen(pszPath);
+    // "C:\" keeps its separator: it is the root.
+    if (nLen > 3 && pszPath[nLen - 1] == '\\')
+        pszPath[nLen - 1] = '\0';
+}
+
+// 1 when the handle's final path differs from the full path meant.
+int LeadsElsewhere(HANDLE hEntry, const char* pszPath)
+{
+    FinalPathFn pfnFinal = FinalPathFunction();
+    if (!pfnFinal)
+        return 0;
+    char szFinal[2 * MAX_PATH], szFull[2 * MAX_PATH];
+    DWORD dwFinal = pfnFinal(hEntry, szFinal, sizeof(szFinal), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    DWORD dwFull = GetFullPathNameA(pszPath, sizeof(szFull), szFull, NULL);
+    if (dwFinal == 0 || dwFinal >= sizeof(szFinal) || dwFull == 0 || dwFull >= sizeof(szFull))
+        return 0;
+    const char* pszFinal = szFinal;
+    if (strncmp(pszFinal, "\\\\?\\", 4) == 0)
+        pszFinal += 4;
+    DropTrailingSeparator((char*)pszFinal);
+    DropTrailingSeparator(szFull);
+    return lstrcmpiA(pszFinal, szFull) != 0;
+}
+
+// Sets the attributes through the handle itself (0 leaves the times alone).
+int SetAttributesOnHandle(HANDLE hEntry, DWORD dwAttributes)
+{
+    SetInfoFn pfnSet = SetInfoFunction();
+    if (!pfnSet)
+        return 0;
+    FILE_BASIC_INFO info;
+    memset(&info, 0, sizeof(info));
+    info.FileAttributes = dwAttributes;
+    return pfnSet(hEntry, FileBasicInfo, &info, sizeof(info)) ? 1 : 0;
+}
+
+} // namespace
+
+void utl_CloseHandle(HANDLE& hHandle)
+{
+    if (hHandle != INVALID_HANDLE_VALUE && hHandle != NULL)
+        CloseHandle(hHandle);
+    hHandle = INVALID_HANDLE_VALUE;
+}
+
+int utl_DeleteOnClose(HANDLE hEntry)
+{
+    SetInfoFn pfnSet = SetInfoFunction();
+    FILE_DISPOSITION_INFO disp;
+    disp.DeleteFile = TRUE;
+    return pfnSet && pfnSet(hEntry, FileDispositionInfo, &disp, sizeof(disp)) ? 1 : 0;
+}
+
+int utl_IsLinkHandle(HANDLE hEntry, const char* pszPath)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(hEntry, &info)) {
+        if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            return 1;
+        // A folder's link count says nothing about other names (Wine gives
+        // the unix count of its subfolders).
+        if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && info.nNumberOfLinks > 1)
+            return 1;
+    }
+    return LeadsElsewhere(hEntry, pszPath);
+}
+
+int utl_IsLink(const char* pszPath)
+{
+    DWORD dwAttr = GetFileAttributesA(pszPath);
+    if (dwAttr == INVALID_FILE_ATTRIBUTES)
+        return 0;
+    if (dwAttr & FILE_ATTRIBUTE_REPARSE_POINT)
+        return 1;
+    HANDLE hEntry = CreateFileA(pszPath, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                NULL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (hEntry == INVALID_HANDLE_VALUE)
+        return 0;
+    int nLink = utl_IsLinkHandle(hEntry, pszPath);
+    utl_CloseHandle(hEntry);
+    return nLink;
+}
+
+int utl_RemoveLink(const char* pszPath)
+{
+    // Only the link itself may go, and only through a handle on the link.
+    // Windows opens a junction or symbolic link itself with
+    // FILE_FLAG_OPEN_REPARSE_POINT; Wine opens a unix symlink's target
+    // whatever the flags, and every removal by name (DeleteFileA,
+    // RemoveDirectoryA, MoveFileA) then acts on the target. A handle that
+    // leads elsewhere, or no handle (a dangling link), leaves the link as it
+    // is: the caller's step fails instead.
+    HANDLE hLink = CreateFileA(pszPath, DELETE | FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                               FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (hLink == INVALID_HANDLE_VALUE)
+        return 0;
+    BY_HANDLE_FILE_INFORMATION info;
+    SetInfoFn pfnSet = SetInfoFunction();
+    int bRemoved = 0;
+    // A read-only hard link stays: making it normal would change the file
+    // that its other names share.
+    if (pfnSet && GetFileInformationByHandle(hLink, &info) && !LeadsElsewhere(hLink, pszPath)
+        && ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(info.dwFileAttributes & FILE_ATTRIBUTE_READONLY))) {
+        bRemoved = utl_DeleteOnClose(hLink);
+    }
+    utl_CloseHandle(hLink);
+    return bRemoved && GetFileAttributesA(pszPath) == INVALID_FILE_ATTRIBUTES;
+}
+
+int utl_EnsureOwnFolder(const char* pszFolder)
+{
+    if (!pszFolder || !*pszFolder)
+        return 0;
+    // At most: remove a link, create the folder, check what is there.
+    for (int i = 0; i < 3; ++i) {
+        DWORD dwAttr = GetFileAttributesA(pszFolder);
+        if (dwAttr == INVALID_FILE_ATTRIBUTES) {
+            // A dangling link makes this fail; it is not created through.
+            if (!CreateDirectoryA(pszFolder, NULL))
+                return 0;
+            continue;
+        }
+        if (utl_IsLink(pszFolder)) {
+            if (!utl_RemoveLink(pszFolder))
+                return 0;
+            continue;
+        }
+        return (dwAttr & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
+    }
+    return 0;
+}
+
+HANDLE utl_OpenOwnFolder(const char* pszFolder, DWORD dwAccess)
+{
+    if (!pszFolder || !*pszFolder)
+        return INVALID_HANDLE_VALUE;
+    // No FILE_SHARE_DELETE: nobody can delete, rename or replace it meanwhile.
+    HANDLE hFolder = CreateFileA(pszFolder, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL | dwAccess,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (hFolder == INVALID_HANDLE_VALUE)
+        return hFolder;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(hFolder, &info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        || utl_IsLinkHandle(hFolder, pszFolder))
+        utl_CloseHandle(hFolder);
+    return hFolder;
+}
+
+int utl_ClearAttributes(HANDLE hEntry, const char* pszPath)
+{
+    if (SetAttributesOnHandle(hEntry, FILE_ATTRIBUTE_NORMAL))
+        return 1;
+    return SetInfoFunction() ? 0 : SetFileAttributesA(pszPath, FILE_ATTRIBUTE_NORMAL) != FALSE;
+}
+
+void utl_DeleteOwnFile(const char* pszPath)
+{
+    HANDLE hFile = CreateFileA(pszPath, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                               FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return;
+    if (utl_IsLinkHandle(hFile, pszPath)) {
+        // The link goes as a link, and its target's attributes stay.
+        utl_CloseHandle(hFile);
+        utl_RemoveLink(pszPath);
+        return;
+    }
+    utl_ClearAttributes(hFile, pszPath);
+    int bDeleted = utl_DeleteOnClose(hFile);
+    utl_CloseHandle(hFile);
+    // Without handle functions (before Windows Vista) the name is deleted.
+    if (!bDeleted && !SetInfoFunction())
+        DeleteFileA(pszPath);
+}
+
+HANDLE utl_OpenOwnFile(const char* pszPath, DWORD dwAccess, DWORD dwShare, DWORD dwDisposition)
+{
+    const DWORD dwFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+    // An existing entry is opened first and never created through: a
+    // dangling link would otherwise make its target.
+    HANDLE hFile = CreateFileA(pszPath, dwAccess, dwShare, NULL, OPEN_EXISTING, dwFlags, NULL);
+    if (hFile != INVALID_HANDLE_VALUE) {
+        if (!utl_IsLinkHandle(hFile, pszPath))
+            return hFile;
+        utl_CloseHandle(hFile);
+        if (!utl_RemoveLink(pszPath))
+            return INVALID_HANDLE_VALUE;
+    } else if (dwDisposition == OPEN_EXISTING || dwDisposition == TRUNCATE_EXISTING
+               || GetLastError() != ERROR_FILE_NOT_FOUND) {
+        return INVALID_HANDLE_VALUE;
+    }
+    // CREATE_NEW is never created through a link, not even a dangling one.
+    hFile = CreateFileA(pszPath, dwAccess, dwShare, NULL, CREATE_NEW, dwFlags, NULL);
+    // A link made between the removal and the creation is not written through.
+    if (hFile != INVALID_HANDLE_VALUE && utl_IsLinkHandle(hFile, pszPath))
+        utl_CloseHandle(hFile);
+    return hFile;
+}
