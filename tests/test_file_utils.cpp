@@ -110,3 +110,30 @@ TEST(RemoveFolder, FolderWithSubfolderStays)
     utl_RemoveFolder(g.c_str());
     EXPECT_FALSE(kt::Exists(g));
 }
+
+// A tree holding hard links to files outside it (the kind a local user can
+// make without any right on the target): the delete helpers remove the
+// tree's own files and the links' names only, never the targets' bytes or
+// attributes. A read-only hard link stays (clearing it would change the
+// shared file), so the folder holding it stays too.
+TEST(DeleteFolderTree, HardLinksLoseOnlyTheirNames)
+{
+    std::string strOut = kt::NewTempFolder("outside");
+    std::string strTree = kt::NewTempFolder("tree");
+    ASSERT_TRUE(kt::WriteBytes(strOut + "\\plain.txt", "outside plain"));
+    ASSERT_TRUE(kt::WriteBytes(strOut + "\\ro.txt", "outside read-only"));
+    ASSERT_TRUE(SetFileAttributesA((strOut + "\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(kt::MakeDirs(strTree + "\\a\\b"));
+    ASSERT_TRUE(kt::WriteBytes(strTree + "\\a\\b\\own.txt", "own"));
+    ASSERT_TRUE(SetFileAttributesA((strTree + "\\a\\b\\own.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(CreateHardLinkA((strTree + "\\a\\b\\plain.lnk").c_str(), (strOut + "\\plain.txt").c_str(), NULL));
+    ASSERT_TRUE(CreateHardLinkA((strTree + "\\a\\ro.lnk").c_str(), (strOut + "\\ro.txt").c_str(), NULL));
+
+    EXPECT_EQ(0, utl_DeleteFolderTree(strTree.c_str()));
+    EXPECT_FALSE(kt::Exists(strTree + "\\a\\b"));            // own files and the writable link's name
+    EXPECT_TRUE(kt::Exists(strTree + "\\a\\ro.lnk"));
+    EXPECT_EQ("outside plain", kt::ReadBytes(strOut + "\\plain.txt"));
+    EXPECT_EQ("outside read-only", kt::ReadBytes(strOut + "\\ro.txt"));
+    EXPECT_EQ((DWORD)FILE_ATTRIBUTE_READONLY, GetFileAttributesA((strOut + "\\ro.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ((DWORD)0, GetFileAttributesA((strOut + "\\plain.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
+}

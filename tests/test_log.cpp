@@ -148,3 +148,25 @@ TEST(LogConcurrency, TwoProcessesLoseNoLine)
         EXPECT_EQ(kLines, nNextB);
     }
 }
+
+// Today's setup log planted as a hard link to a file elsewhere: the line
+// goes to a new file of the log's own, and the other file keeps its bytes.
+// A read-only hard link cannot be replaced safely: its line is dropped.
+TEST(LogLinks, HardLinkedLogFileIsReplacedNotWritten)
+{
+    std::string strOut = kt::NewTempFolder("outside");
+    std::string strLog = kLogDir + "\\setup" + kt::TodayStamp() + ".log";
+    ASSERT_TRUE(kt::MakeDirs(kLogDir));
+    ASSERT_TRUE(kt::WriteBytes(strOut + "\\victim.txt", "victim bytes"));
+    ASSERT_TRUE(CreateHardLinkA(strLog.c_str(), (strOut + "\\victim.txt").c_str(), NULL));
+    SetupLog("after the link");
+    EXPECT_EQ("victim bytes", kt::ReadBytes(strOut + "\\victim.txt"));
+    EXPECT_TRUE(kt::HasLine(kt::LogMessages(kt::SetupLogText()), "after the link"));
+
+    std::string strModLog = kLogDir + "\\stp_Links" + kt::TodayStamp() + ".log";
+    ASSERT_TRUE(kt::WriteBytes(strOut + "\\ro.txt", "read-only bytes"));
+    ASSERT_TRUE(SetFileAttributesA((strOut + "\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(CreateHardLinkA(strModLog.c_str(), (strOut + "\\ro.txt").c_str(), NULL));
+    utl_Log("Links", "dropped", 0);
+    EXPECT_EQ("read-only bytes", kt::ReadBytes(strOut + "\\ro.txt"));
+}

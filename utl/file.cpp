@@ -128,15 +128,19 @@ int utl_DeleteFolderTree(const char* pszFolder)
     if (utl_IsLink(pszFolder))
         return utl_RemoveLink(pszFolder);
     // Held while it is emptied, so that it cannot be swapped for a link.
-    HANDLE hFolder = utl_OpenOwnFolder(pszFolder, FILE_WRITE_ATTRIBUTES | DELETE);
+    // (Without DELETE access: a handle with it keeps the folder from being
+    // listed.)
+    HANDLE hFolder = utl_OpenOwnFolder(pszFolder, FILE_WRITE_ATTRIBUTES);
     if (hFolder == INVALID_HANDLE_VALUE)
         return 0;
     utl_DeleteFiles(pszFolder, "*.*");
     utl_DeleteSubfolders(pszFolder);
     utl_ClearAttributes(hFolder, pszFolder);
-    // Removed through the handle held: the folder emptied, not whatever its
-    // name may lead to by now.
-    int bMarked = utl_DeleteOnClose(hFolder);
+    utl_CloseHandle(hFolder);
+    // Removed through a handle on the folder itself, checked again, not by a
+    // name that may lead elsewhere by now.
+    hFolder = utl_OpenOwnFolder(pszFolder, DELETE);
+    int bMarked = hFolder != INVALID_HANDLE_VALUE && utl_DeleteOnClose(hFolder);
     utl_CloseHandle(hFolder);
     if (!bMarked)
         RemoveDirectoryA(pszFolder);
