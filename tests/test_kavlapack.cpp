@@ -226,6 +226,29 @@ TEST(KavlaPackRefusals, FailureMidwayLeavesNoHalfWrittenOutput)
     EXPECT_EQ((std::vector<std::string>{"s.exe"}), kt::ListFolder(strDir + "\\out"));
 }
 
+TEST(KavlaPackRefusals, ProgramThatFailsToReadIsNotPaddedOver)
+{
+    KT_SKIP_IF_EMULATED();
+    std::string strDir = kt::NewTempFolder("readfail");
+    ASSERT_TRUE(kt::WriteBytes(strDir + "\\a.txt", "alpha"));
+    ASSERT_TRUE(kt::WriteBytes(strDir + "\\out\\s.exe", "OLD"));
+    // A file that opens and has a size, but whose first read fails: the
+    // memory of the tool's own process, as Wine shows it on drive Z:.
+    ToolRun run = Tool("build Z:\\proc\\self\\mem " + Q(strDir + "\\out\\s.exe") + " " + Q(strDir + "\\a.txt"));
+    EXPECT_EQ(1, run.nExit) << run.strOut;
+    EXPECT_NE(std::string::npos, run.strErr.find("kavlapack: build: cannot read the setup program Z:\\proc\\self\\mem at byte 0 (error "))
+        << run.strErr;
+    EXPECT_EQ("", run.strOut);
+    EXPECT_EQ("OLD", kt::ReadBytes(strDir + "\\out\\s.exe"));
+    EXPECT_EQ((std::vector<std::string>{"s.exe"}), kt::ListFolder(strDir + "\\out"));
+    // Without an old output nothing at all is left.
+    ASSERT_TRUE(kt::MakeDirs(strDir + "\\new"));
+    ToolRun fresh = Tool("build Z:\\proc\\self\\mem " + Q(strDir + "\\new\\s.exe") + " " + Q(strDir + "\\a.txt"));
+    EXPECT_EQ(1, fresh.nExit);
+    EXPECT_NE(std::string::npos, fresh.strErr.find("cannot read the setup program")) << fresh.strErr;
+    EXPECT_TRUE(kt::ListFolder(strDir + "\\new").empty());
+}
+
 TEST(KavlaPackRefusals, CommandLineMistakesExit2)
 {
     KT_SKIP_IF_EMULATED();
@@ -306,3 +329,4 @@ TEST(KavlaPackRead, ARunningProgramExtractsItsOwnPayload)
     EXPECT_EQ(0, self.nExit) << self.strErr;
     EXPECT_EQ("payload of a running program", kt::ReadBytes(strDir + "\\x\\d.txt"));
 }
+

@@ -83,6 +83,9 @@ TEST_F(PackNames, NamesThatAreNoPlainFileNameAreRefused165AndNothingIsCreated)
         "name:stream", "x::$DATA",  // alternate data streams
         "",                         // empty
         "CON", "nul.txt", "COM1", "LPT1.log", "AUX", "CONIN$", "prn.",
+        "CON" + std::string(13, ' ') + ".txt", // spaces before the extension are dropped
+        "conout$" + std::string(9, ' ') + ".log",
+        "COM\xB9", "lpt\xB2.txt", "Com\xB3.log", // superscript digits count as digits
         "a*", "?", "a>b", "a|b", "a\"b",
         "trail.", "trail ",         // Windows would drop the dot or space
         "x\r\nfake line",           // control characters
@@ -135,6 +138,7 @@ TEST_F(PackNames, PlainNamesKeepWorking)
     const std::string apszPlain[] = {
         "a.txt", "Qt.7z", "KavlaComponent.exe", "name with space.txt", "..a", "a..b", "COM10",
         "CONFIG.SYS", "^kavla_end^", "\xc4\xe3\xba\xc3.txt", std::string(64, 'L'),
+        "CON" + std::string(13, ' ') + "x.txt", "COM\xB4.txt", "LPT\xB9\xB9",   // a base that is no device
     };
     std::string strDir = kt::NewTempFolder("plain");
     std::string strOut = strDir + "\\out";

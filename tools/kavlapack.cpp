@@ -296,18 +296,45 @@ bool CollectInputs(const std::vector<std::string>& args, std::vector<Input>& inp
     return bOk;
 }
 
-// The setup program, zero bytes up to the payload offset, and the header.
-bool WriteProgramAndHeader(const std::string& strProgram, const std::string& strOut)
+// The setup program, zero bytes up to the payload offset, and the header,
+// into a new file (never through a file or link already standing there).
+// *pbCreated tells whether the file is ours to delete after a failure.
+bool WriteProgramAndHeader(const std::string& strProgram, DWORD dwProgramSize, const std::string& strOut,
+                           bool* pbCreated)
 {
+    *pbCreated = false;
     HANDLE hIn = CreateFileA(strProgram.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, NULL);
-    HANDLE hOut = CreateFileA(strOut.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    bool bOk = hIn != INVALID_HANDLE_VALUE && hOut != INVALID_HANDLE_VALUE;
+    if (hIn == INVALID_HANDLE_VALUE) {
+        Fail("build", "cannot open the setup program " + strProgram + " (error " + std::to_string(GetLastError()) + ")");
+        return false;
+    }
+    HANDLE hOut = CreateFileA(strOut.c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    *pbCreated = hOut != INVALID_HANDLE_VALUE;
+    bool bOk = *pbCreated;
+    if (!bOk)
+        Fail("build", "cannot create " + strOut + " (error " + std::to_string(GetLastError()) + ")");
     BYTE abBuf[65536];
     DWORD dwTotal = 0, dwRead = 0, dwWritten = 0;
-    while (bOk && ReadFile(hIn, abBuf, sizeof(abBuf), &dwRead, NULL) && dwRead > 0) {
-        bOk = WriteFile(hOut, abBuf, dwRead, &dwWritten, NULL) && dwWritten == dwRead;
+    // A failed read is no end of the program: padding over it would ship a
+    // setup whose program is cut short.
+    while (bOk) {
+        if (!ReadFile(hIn, abBuf, sizeof(abBuf), &dwRead, NULL)) {
+            Fail("build", "cannot read the setup program " + strProgram + " at byte " + std::to_string(dwTotal)
+                              + " (error " + std::to_string(GetLastError()) + ")");
+            bOk = false;
+        } else if (dwRead == 0) {
+            break;
+        } else if (!WriteFile(hOut, abBuf, dwRead, &dwWritten, NULL) || dwWritten != dwRead) {
+            Fail("build", "cannot write " + strOut + " (error " + std::to_string(GetLastError()) + ")");
+            bOk = false;
+        }
         dwTotal += dwRead;
+    }
+    if (bOk && dwTotal != dwProgramSize) {
+        Fail("build", "the setup program " + strProgram + " changed while it was read: " + std::to_string(dwTotal)
+                          + " bytes instead of " + std::to_string(dwProgramSize));
+        bOk = false;
     }
     memset(abBuf, 0, sizeof(abBuf));
     while (bOk && dwTotal < PACK_SETUP_OFFSET) {
@@ -316,7 +343,10 @@ bool WriteProgramAndHeader(const std::string& strProgram, const std::string& str
         dwTotal += dwChunk;
     }
     memcpy(abBuf, PACK_MAGIC, PACK_MAGIC_LEN);
-    bOk = bOk && dwTotal == PACK_SETUP_OFFSET && MixAndWrite(hOut, abBuf, PACK_MAGIC_LEN);
+    if (bOk && (dwTotal != PACK_SETUP_OFFSET || !MixAndWrite(hOut, abBuf, PACK_MAGIC_LEN))) {
+        Fail("build", "cannot write " + strOut + " (error " + std::to_string(GetLastError()) + ")");
+        bOk = false;
+    }
     CloseFileHandle(hIn);
     CloseFileHandle(hOut);
     return bOk;
@@ -355,13 +385,14 @@ int Build(int argc, char** argv)
     }
     std::string strProgram = FullPath(args[0]), strOut = FullPath(args[1]);
     std::string strOutFolder, strOutName;
-    DWORD dwHigh = 0, dwLow = 0;
-    if (strProgram.empty() || !utl_GetFileSize(strProgram.c_str(), &dwHigh, &dwLow)) {
+    DWORD dwHigh = 0, dwLow = 0, dwProgramSize = 0;
+    if (strProgram.empty() || !utl_GetFileSize(strProgram.c_str(), &dwHigh, &dwProgramSize)) {
         Fail("build", "no such setup program: " + args[0]);
         return kExitFail;
     }
-    if (dwHigh != 0 || dwLow > PACK_SETUP_OFFSET) {
-        Fail("build", "the setup program " + args[0] + " is " + std::to_string(((unsigned long long)dwHigh << 32) | dwLow)
+    if (dwHigh != 0 || dwProgramSize > PACK_SETUP_OFFSET) {
+        Fail("build", "the setup program " + args[0] + " is "
+                          + std::to_string(((unsigned long long)dwHigh << 32) | dwProgramSize)
                           + " bytes, larger than the " + std::to_string(PACK_SETUP_OFFSET)
                           + " bytes before the payload; it cannot carry one");
         return kExitFail;
@@ -392,10 +423,9 @@ int Build(int argc, char** argv)
     std::string strTmpName = strOutName + ".kavlapack-" + std::to_string(GetCurrentProcessId()) + ".tmp";
     std::string strTmp = strOutFolder + "\\" + strTmpName;
     int nExit = kExitOk;
-    if (!WriteProgramAndHeader(strProgram, strTmp)) {
-        Fail("build", "cannot write " + strTmp);
+    bool bCreated = false;
+    if (!WriteProgramAndHeader(strProgram, dwProgramSize, strTmp, &bCreated))
         nExit = kExitFail;
-    }
     for (size_t i = 0; nExit == kExitOk && i < inputs.size(); ++i) {
         DWORD dwErr = 0;
         if (!utl_FilePack(inputs[i].strFolder.c_str(), inputs[i].strName.c_str(), strOutFolder.c_str(),
@@ -404,6 +434,13 @@ int Build(int argc, char** argv)
     }
     if (nExit == kExitOk && bEnd && !AppendEndMarker(strTmp)) {
         Fail("build", "cannot write the end marker to " + strTmp);
+        nExit = kExitFail;
+    }
+    // A source that fails to read mid-copy leaves its record short: the
+    // file must have exactly the size its parts add up to.
+    if (nExit == kExitOk && (!utl_GetFileSize(strTmp.c_str(), &dwHigh, &dwLow) || dwHigh != 0 || dwLow != ullTotal)) {
+        Fail("build", "the written setup " + strTmp + " is not the " + std::to_string(ullTotal)
+                          + " bytes its parts add up to: a file could not be read in full");
         nExit = kExitFail;
     }
     // What was written must read back as the setup program reads it.
@@ -420,7 +457,8 @@ int Build(int argc, char** argv)
         nExit = kExitFail;
     }
     if (nExit != kExitOk) {
-        DeleteFileA(strTmp.c_str());
+        if (bCreated)
+            DeleteFileA(strTmp.c_str());
         return nExit;
     }
     printf("%s: %lu files, %llu bytes of payload at offset %lu%s\n", strOut.c_str(), (unsigned long)ctx.dwFiles,

@@ -161,41 +161,45 @@ void utl_RemoveFolder(const char* pszFolder)
 
 int utl_IsPlainFileName(const char* pszName)
 {
-    if (!pszName || !*pszName || IsDotEntry(pszName))
+    if (!pszName || !*pszName || strlen(pszName) >= UTL_MAX_PATH)
         return 0;
-    size_t nLen = strlen(pszName);
-    if (nLen >= UTL_MAX_PATH)
+    // The ANSI file functions convert the name to UTF-16 before they split a
+    // path, so the name is judged as they will see it: a GBK trail byte of
+    // 0x5C or 0x7C is part of an ideograph, not a separator. A name that does
+    // not convert whole (a lead byte without its trail byte), or does not
+    // convert back to the same bytes, would be created under another name.
+    WCHAR wszName[UTL_MAX_PATH];
+    int nWide = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, pszName, -1, wszName, UTL_MAX_PATH);
+    if (nWide <= 1)
         return 0;
-    for (const unsigned char* p = (const unsigned char*)pszName; *p; ++p) {
-        // Double-byte code pages: a trail byte may equal '\\' (0x5C) but is no
-        // separator. Windows itself treats it as one in paths, so such a name
-        // is refused like any name holding a separator.
-        if (*p < 0x20 || strchr("\\/:*?\"<>|", *p))
+    char szBack[UTL_MAX_PATH];
+    int nBack = WideCharToMultiByte(CP_ACP, 0, wszName, -1, szBack, sizeof(szBack), NULL, NULL);
+    if (nBack <= 0 || strcmp(szBack, pszName) != 0)
+        return 0;
+    size_t nLen = (size_t)nWide - 1;
+    if (wcscmp(wszName, L".") == 0 || wcscmp(wszName, L"..") == 0)
+        return 0;
+    for (size_t i = 0; i < nLen; ++i)
+        if (wszName[i] < 0x20 || wcschr(L"\\/:*?\"<>|", wszName[i]))
             return 0;
-    }
-    // A name that does not convert whole in the ANSI code page (a lead byte
-    // without its trail byte) would be created under another name.
-    if (!MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, pszName, -1, NULL, 0))
-        return 0;
     // Windows drops trailing dots and spaces, which would change the name.
-    char cLast = pszName[nLen - 1];
-    if (cLast == '.' || cLast == ' ')
+    if (wszName[nLen - 1] == L'.' || wszName[nLen - 1] == L' ')
         return 0;
-    // Device names reach a device, not a file, whatever the extension.
-    static const char* const apszDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-    char szBase[16] = {0};
-    size_t nBase = strcspn(pszName, ".");
-    if (nBase < sizeof(szBase)) {
-        for (size_t i = 0; i < nBase; ++i)
-            szBase[i] = (char)toupper((unsigned char)pszName[i]);
-        // Trailing spaces before the extension are ignored by Windows too.
-        while (nBase > 0 && szBase[nBase - 1] == ' ')
-            szBase[--nBase] = '\0';
-        for (const char* pszDev : apszDevices)
-            if (strcmp(szBase, pszDev) == 0)
-                return 0;
-        if (nBase == 4 && (strncmp(szBase, "COM", 3) == 0 || strncmp(szBase, "LPT", 3) == 0)
-            && szBase[3] >= '1' && szBase[3] <= '9')
+    // Device names reach a device, not a file, whatever the extension and
+    // however many spaces stand before it: the base is judged only after
+    // Windows has dropped those spaces.
+    size_t nBase = wcscspn(wszName, L".");
+    while (nBase > 0 && wszName[nBase - 1] == L' ')
+        --nBase;
+    static const WCHAR* const apwszDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+    for (const WCHAR* pwszDev : apwszDevices)
+        if (nBase == wcslen(pwszDev) && _wcsnicmp(wszName, pwszDev, nBase) == 0)
+            return 0;
+    // COM1 to COM9 and LPT1 to LPT9; Windows counts the superscript digits
+    // one to three as digits too.
+    if (nBase == 4 && (_wcsnicmp(wszName, L"COM", 3) == 0 || _wcsnicmp(wszName, L"LPT", 3) == 0)) {
+        WCHAR wc = wszName[3];
+        if ((wc >= L'1' && wc <= L'9') || wc == 0x00B9 || wc == 0x00B2 || wc == 0x00B3)
             return 0;
     }
     return 1;
