@@ -32,17 +32,19 @@ void RunPasswordDialog(void)
 {
     HWND hDlg = CreateDialogParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_CHKPWD_DLG), NULL,
                                    ChkPwdDlgProc, 0);
-    if (hDlg) {
-        RECT rcDesk, rcDlg;
-        GetWindowRect(GetDesktopWindow(), &rcDesk);
-        GetWindowRect(hDlg, &rcDlg);
-        int w = rcDlg.right - rcDlg.left, h = rcDlg.bottom - rcDlg.top;
-        int x = (rcDesk.right - rcDesk.left - w) / 2;
-        int y = (rcDesk.bottom - rcDesk.top - h) / 2;
-        SetWindowPos(hDlg, HWND_TOPMOST, x, y, 0, 0, SWP_NOSIZE | SWP_HIDEWINDOW);
-        ShowWindow(hDlg, SW_SHOW);
-        UpdateWindow(hDlg);
-    }
+    // Without a window no quit message ever comes: the loop would wait for
+    // ever. g_bExit stays 0, so the entry ends as after Cancel.
+    if (!hDlg)
+        return;
+    RECT rcDesk, rcDlg;
+    GetWindowRect(GetDesktopWindow(), &rcDesk);
+    GetWindowRect(hDlg, &rcDlg);
+    int w = rcDlg.right - rcDlg.left, h = rcDlg.bottom - rcDlg.top;
+    int x = (rcDesk.right - rcDesk.left - w) / 2;
+    int y = (rcDesk.bottom - rcDesk.top - h) / 2;
+    SetWindowPos(hDlg, HWND_TOPMOST, x, y, 0, 0, SWP_NOSIZE | SWP_HIDEWINDOW);
+    ShowWindow(hDlg, SW_SHOW);
+    UpdateWindow(hDlg);
     MSG msg;
     for (;;) {
         BOOL bRet = GetMessageA(&msg, NULL, 0, 0);
@@ -50,18 +52,14 @@ void RunPasswordDialog(void)
             break;
         if (bRet == -1) {
             SetupLog(" handle the error and possibly exit");
-            // A failing GetMessage without a window would never end.
-            if (!hDlg)
-                break;
             continue;
         }
-        if (!hDlg || !IsDialogMessageA(hDlg, &msg)) {
+        if (!IsDialogMessageA(hDlg, &msg)) {
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
     }
-    if (hDlg)
-        DestroyWindow(hDlg);
+    DestroyWindow(hDlg);
 }
 
 } // namespace

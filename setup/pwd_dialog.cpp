@@ -34,13 +34,20 @@ void OnOk(HWND hDlg)
     // its own message loop: it must neither log again nor count again.
     if (g_bExit || g_nWrongAttempts >= kMaxAttempts)
         return;
-    char szTyped[kMaxPasswordChars + 1] = {0};
+    // The limit counts characters: in a double-byte code page (936) the 32
+    // allowed take up to 64 bytes, so the text is read whole, never cut.
     HWND hEdit = GetDlgItem(hDlg, IDC_PWD_EDIT);
-    GetWindowTextA(hEdit, szTyped, sizeof(szTyped));
+    int nLen = GetWindowTextLengthA(hEdit);
+    DWORD dwSize = (DWORD)(nLen > 0 ? nLen : 0) + 1;
+    char* pszTyped = (char*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, dwSize);
+    if (!pszTyped)
+        return;
+    GetWindowTextA(hEdit, pszTyped, (int)dwSize);
 
     char szEncrypted[129] = {0};
-    EncryptPassword(szEncrypted, 128, (const BYTE*)szTyped, (DWORD)strlen(szTyped));
-    SecureZeroMemory(szTyped, sizeof(szTyped));
+    EncryptPassword(szEncrypted, 128, (const BYTE*)pszTyped, (DWORD)strlen(pszTyped));
+    SecureZeroMemory(pszTyped, dwSize);
+    HeapFree(GetProcessHeap(), 0, pszTyped);
 
     if (strcmp(szEncrypted, g_szStoredPwd) == 0) {
         g_bExit = 1;

@@ -43,3 +43,23 @@ TEST(PasswordDialogZh, EveryTextInChinese)
     EXPECT_EQ("Exit main", lines.back());
     EXPECT_FALSE(kt::InstallerRan());
 }
+
+TEST(PasswordDialogZh, ThirtyTwoChineseCharactersMatchWhole)
+{
+    KT_SKIP_IF_EMULATED();
+    ASSERT_EQ(2052, GetSystemDefaultLangID());
+    // 32 characters, 64 bytes in code page 936: the dialog's whole limit.
+    std::string strPassword;
+    for (int i = 0; i < 8; ++i)
+        strPassword += "\xd0\xb6\xd4\xd8\xc3\xdc\xc2\xeb";  // 卸载密码
+    kt::ProtectThroughRegistry(kt::StoredText(strPassword));
+    kt::DialogRun run = kt::StartAndWaitForDialog(kTitle);
+    ASSERT_NE(nullptr, run.hDlg);
+    kt::TypeText(run.hDlg, 1001, strPassword);
+    ASSERT_EQ(strPassword, kt::ControlText(run.hDlg, 1001));
+    kt::PressButton(run.hDlg, IDOK);
+    EXPECT_EQ(0, kt::Wait(run.proc, 180000));
+    std::vector<std::string> lines = kt::SetupMessages();
+    EXPECT_TRUE(kt::HasInOrder(lines, {"g_bExit = TRUE;", "Begin UnpackAndSetup", "Exit main"}));
+    EXPECT_TRUE(kt::InstallerRan());
+}
