@@ -94,12 +94,12 @@ int utl_IsLink(const char* pszPath)
     DWORD dwAttr = GetFileAttributesA(pszPath);
     if (dwAttr == INVALID_FILE_ATTRIBUTES)
         return 0;
-    if (dwAttr & FILE_ATTRIBUTE_REPARSE_POINT)
-        return 1;
+    // Judged on the handle, not on the name's attributes: Wine shows a
+    // mounted volume (a real folder of its own) as a reparse point by name.
     HANDLE hEntry = CreateFileA(pszPath, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 NULL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
     if (hEntry == INVALID_HANDLE_VALUE)
-        return 0;
+        return (dwAttr & FILE_ATTRIBUTE_REPARSE_POINT) ? 1 : 0;
     int nLink = utl_IsLinkHandle(hEntry, pszPath);
     utl_CloseHandle(hEntry);
     return nLink;
