@@ -2,7 +2,6 @@
 // plain paths and wildcard patterns are accepted.
 #include "file.h"
 #include "link.h"
-#include <ctype.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -137,14 +136,7 @@ int utl_DeleteFolderTree(const char* pszFolder)
     utl_DeleteSubfolders(pszFolder);
     utl_ClearAttributes(hFolder, pszFolder);
     utl_CloseHandle(hFolder);
-    // Removed through a handle on the folder itself, checked again, not by a
-    // name that may lead elsewhere by now.
-    hFolder = utl_OpenOwnFolder(pszFolder, DELETE);
-    int bMarked = hFolder != INVALID_HANDLE_VALUE && utl_DeleteOnClose(hFolder);
-    utl_CloseHandle(hFolder);
-    if (!bMarked)
-        RemoveDirectoryA(pszFolder);
-    return utl_FolderExists(pszFolder) ? 0 : 1;
+    return utl_RemoveOwnFolder(pszFolder);
 }
 
 void utl_RemoveFolder(const char* pszFolder)
@@ -156,7 +148,7 @@ void utl_RemoveFolder(const char* pszFolder)
         return;
     }
     utl_DeleteFiles(pszFolder, "*.*");
-    RemoveDirectoryA(pszFolder);
+    utl_RemoveOwnFolder(pszFolder);
 }
 
 int utl_IsPlainFileName(const char* pszName)

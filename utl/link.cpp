@@ -9,14 +9,19 @@ typedef BOOL(WINAPI* SetInfoFn)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD
 // Both exist from Windows Vista on; looked up so that the program still
 // starts where they are missing (then only the attribute and link-count
 // tests apply, and attributes and deletes go by path).
+// Looked up once per process: the log writer checks every line's file.
 FinalPathFn FinalPathFunction(void)
 {
-    return (FinalPathFn)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA");
+    static FinalPathFn s_pfn =
+        (FinalPathFn)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA");
+    return s_pfn;
 }
 
 SetInfoFn SetInfoFunction(void)
 {
-    return (SetInfoFn)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle");
+    static SetInfoFn s_pfn =
+        (SetInfoFn)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle");
+    return s_pfn;
 }
 
 void DropTrailingSeparator(char* pszPath)
@@ -177,6 +182,20 @@ int utl_ClearAttributes(HANDLE hEntry, const char* pszPath)
     if (SetAttributesOnHandle(hEntry, FILE_ATTRIBUTE_NORMAL))
         return 1;
     return SetInfoFunction() ? 0 : SetFileAttributesA(pszPath, FILE_ATTRIBUTE_NORMAL) != FALSE;
+}
+
+int utl_RemoveOwnFolder(const char* pszFolder)
+{
+    // Removed through a handle on the folder itself, checked, not by a name
+    // that may lead elsewhere by now; by name only where the system has no
+    // handle functions (before Windows Vista).
+    HANDLE hFolder = utl_OpenOwnFolder(pszFolder, DELETE);
+    if (hFolder != INVALID_HANDLE_VALUE)
+        utl_DeleteOnClose(hFolder);
+    else if (!SetInfoFunction())
+        RemoveDirectoryA(pszFolder);
+    utl_CloseHandle(hFolder);
+    return GetFileAttributesA(pszFolder) == INVALID_FILE_ATTRIBUTES;
 }
 
 void utl_DeleteOwnFile(const char* pszPath)

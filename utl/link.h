@@ -29,6 +29,9 @@ int utl_EnsureOwnFolder(const char* pszFolder);
 // only when it is a real folder of its own: INVALID_HANDLE_VALUE otherwise.
 // dwAccess adds rights (WRITE_DAC, FILE_WRITE_ATTRIBUTES).
 HANDLE utl_OpenOwnFolder(const char* pszFolder, DWORD dwAccess);
+// Removes the (empty) real folder pszFolder through a checked handle on
+// it. 1 when it is gone.
+int utl_RemoveOwnFolder(const char* pszFolder);
 // Makes the entry's attributes normal through its handle (by path only
 // where the system cannot do it through a handle).
 int utl_ClearAttributes(HANDLE hEntry, const char* pszPath);

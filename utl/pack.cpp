@@ -18,14 +18,6 @@ namespace {
 
 const BYTE g_abMagic[PACK_MAGIC_LEN + 1] = PACK_MAGIC;
 
-void CloseFileHandle(HANDLE& hFile)
-{
-    if (hFile != INVALID_HANDLE_VALUE) {
-        CloseHandle(hFile);
-        hFile = INVALID_HANDLE_VALUE;
-    }
-}
-
 void SetErr(DWORD* pdwErr, DWORD dwErr)
 {
     if (pdwErr)
@@ -298,12 +290,12 @@ int WalkRecords(const WalkArgs& args, DWORD* pdwErr)
             }
             dwCopied += dwChunk;
         }
-        CloseFileHandle(hOut);
+        utl_CloseHandle(hOut);
         if (!dwErr && ullTotal >= args.dwContainerLen)
             bDone = true;
     }
 
-    CloseFileHandle(hOut);
+    utl_CloseHandle(hOut);
     if (dwErr)
         WalkFail(args, pdwErr, dwErr);
     else
@@ -329,7 +321,7 @@ int OpenAndWalk(const char* pszHost, DWORD dwOffset, WalkArgs args, DWORD* pdwEr
         WalkFail(args, pdwErr, PACK_ERR_HEADER_READ);
     else
         nResult = WalkRecords(args, pdwErr);
-    CloseFileHandle(args.hHost);
+    utl_CloseHandle(args.hHost);
     return nResult;
 }
 
@@ -513,8 +505,8 @@ int utl_FilePack(const char* pszSrcPath, const char* pszSrcFile, const char* psz
         SetEndOfFile(hDst);
     // A new container whose first record failed is no container at all.
     bool bRemove = dwErr && !bAdd && hDst != INVALID_HANDLE_VALUE;
-    CloseFileHandle(hSrc);
-    CloseFileHandle(hDst);
+    utl_CloseHandle(hSrc);
+    utl_CloseHandle(hDst);
     if (bRemove)
         DeleteFileA(szDst);
     if (dwErr)
