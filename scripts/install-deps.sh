@@ -5,6 +5,18 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 tp="$here/third_party"
 need_root() { [ "$(id -u)" = 0 ] || { echo "install-deps: run as root" >&2; exit 1; }; }
+# A mirror in the middle of a sync serves index files of the wrong size for a
+# few minutes: every download (apt, npm) is tried again before the run gives up.
+retry() {
+  local i
+  for i in 1 2 3 4 5; do
+    "$@" && return 0
+    echo "install-deps: '$*' failed (try $i of 5)" >&2
+    [ $i = 5 ] || sleep $((i * 30))
+  done
+  return 1
+}
+apt_opts=(-o Acquire::Retries=5 -o Acquire::http::Timeout=60)
 
 pkgs=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
       cmake ninja-build make wine wine64 xvfb x11-utils xauth imagemagick
@@ -49,8 +61,12 @@ if [ ${#missing[@]} -gt 0 ] || [ "${updated:-1}" = 0 ] \
   need_root
   dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  [ ${#missing[@]} -eq 0 ] || apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # An index that still fails after the tries is left at its old copy: the
+  # install below fails by itself if a package it needs is not listed.
+  retry apt-get "${apt_opts[@]}" update -qq \
+    || echo "install-deps: some package lists could not be updated; going on" >&2
+  [ ${#missing[@]} -eq 0 ] \
+    || retry apt-get "${apt_opts[@]}" install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
 # zh_CN.UTF-8 so that Wine converts Chinese texts through code page 936.
@@ -77,7 +93,7 @@ fetch_src() { # name package suite
   local dir="$tp/$1"
   [ -d "$dir" ] && return 0
   mkdir -p "$tp/.dl"
-  (cd "$tp/.dl" && rm -rf ./* && apt-get source -qq "$2/$3" >/dev/null)
+  (cd "$tp/.dl" && rm -rf ./* && retry apt-get "${apt_opts[@]}" source -qq "$2/$3" >/dev/null)
   local d
   d=$(find "$tp/.dl" -mindepth 1 -maxdepth 1 -type d | head -n1)
   mv "$d" "$dir"
@@ -89,7 +105,7 @@ fetch_src mbedtls mbedtls trixie
 # The real 7-Zip console extractor, for the payload of tests and the demo.
 if [ ! -f "$tp/7zip-bin/win/x64/7za.exe" ]; then
   mkdir -p "$tp/.npm"
-  (cd "$tp/.npm" && npm pack --silent 7zip-bin >/dev/null && tar xzf 7zip-bin-*.tgz)
+  (cd "$tp/.npm" && retry npm pack --silent 7zip-bin >/dev/null && tar xzf 7zip-bin-*.tgz)
   rm -rf "$tp/7zip-bin"; mv "$tp/.npm/package" "$tp/7zip-bin"; rm -rf "$tp/.npm"
 fi
 echo "install-deps: ready"
