@@ -9,10 +9,10 @@ need_root() { [ "$(id -u)" = 0 ] || { echo "install-deps: run as root" >&2; exit
 # few minutes: every download (apt, npm) is tried again before the run gives up.
 retry() {
   local i
-  for i in 1 2 3 4 5; do
+  for i in 1 2 3; do
     "$@" && return 0
-    echo "install-deps: '$*' failed (try $i of 5)" >&2
-    [ $i = 5 ] || sleep $((i * 30))
+    echo "install-deps: '$*' failed (try $i of 3)" >&2
+    [ $i = 3 ] || sleep $((i * 15))
   done
   return 1
 }
