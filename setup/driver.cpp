@@ -108,7 +108,7 @@ int ChooseCarrier(char* pszCarrier)
     if (bOk && utl_FileExists(szCopy)) {
         SetupLog("InstallScript has copy msi file.");
     } else if (bOk && szSource[0] && utl_FileExists(szSource)) {
-        CopyFileA(szSource, szCopy, FALSE);
+        utl_CopyFileOver(szSource, szCopy);
         if (!utl_FileExists(szCopy)) {
             SetupLog("Cannot use setup copy msi file, accessible error.");
             bOk = 0;
@@ -247,7 +247,7 @@ void CopyIfFile(const char* pszName, const char* pszDstFolder)
     char szSrc[UTL_MAX_PATH], szDst[UTL_MAX_PATH];
     if (WorkPath(szSrc, pszName) && utl_FileExists(szSrc)
         && utl_PathJoin(szDst, sizeof(szDst), pszDstFolder, pszName))
-        CopyFileA(szSrc, szDst, FALSE);
+        utl_CopyFileOver(szSrc, szDst);
 }
 
 // Copies one profile file <prefix>-<rest> to W\data\<prefix>\<rest>.
@@ -261,7 +261,7 @@ void PlaceProfileFile(const char* pszName)
         || !utl_PathJoin(szDst, sizeof(szDst), szPrefixDir, szRest) || !WorkPath(szSrc, pszName))
         return;
     utl_EnsureOwnFolder(szPrefixDir);
-    CopyFileA(szSrc, szDst, FALSE);
+    utl_CopyFileOver(szSrc, szDst);
 }
 
 void CloseFind(HANDLE& hFind)

@@ -137,3 +137,28 @@ TEST(DeleteFolderTree, HardLinksLoseOnlyTheirNames)
     EXPECT_EQ((DWORD)FILE_ATTRIBUTE_READONLY, GetFileAttributesA((strOut + "\\ro.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
     EXPECT_EQ((DWORD)0, GetFileAttributesA((strOut + "\\plain.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
 }
+
+// Copies overwrite their target, a read-only one too, but never write into a
+// file that has another name elsewhere; a missing source changes nothing.
+TEST(CopyFileOver, ReplacesTheTargetNeverWhatItSharesDataWith)
+{
+    std::string strOut = kt::NewTempFolder("copyout");
+    std::string strDir = kt::NewTempFolder("copy");
+    std::string strSrc = strDir + "\\src.bin", strDst = strDir + "\\dst.bin";
+    std::string strData(200000, 'd');
+    ASSERT_TRUE(kt::WriteBytes(strSrc, strData));
+    ASSERT_TRUE(kt::WriteBytes(strDst, std::string(300000, 'o')));
+    ASSERT_TRUE(SetFileAttributesA(strDst.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_TRUE(utl_CopyFileOver(strSrc.c_str(), strDst.c_str()));
+    EXPECT_EQ(strData, kt::ReadBytes(strDst));
+
+    ASSERT_TRUE(kt::WriteBytes(strOut + "\\other.txt", "outside"));
+    ASSERT_TRUE(DeleteFileA(strDst.c_str()));
+    ASSERT_TRUE(CreateHardLinkA(strDst.c_str(), (strOut + "\\other.txt").c_str(), NULL));
+    EXPECT_TRUE(utl_CopyFileOver(strSrc.c_str(), strDst.c_str()));
+    EXPECT_EQ(strData, kt::ReadBytes(strDst));
+    EXPECT_EQ("outside", kt::ReadBytes(strOut + "\\other.txt"));
+
+    EXPECT_FALSE(utl_CopyFileOver((strDir + "\\missing.bin").c_str(), strDst.c_str()));
+    EXPECT_EQ(strData, kt::ReadBytes(strDst));
+}

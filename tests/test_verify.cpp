@@ -556,6 +556,20 @@ TEST_F(ProtectedFilesTest, XmlLoaderFallsBackOnTheDocumentsIcon)
     EXPECT_FALSE(utl_LoadCusXmlFile("setup"));
     WriteCustomXmlWithBlock(vt::RegInfo(), strBroken, vt::DefaultBlock());
     EXPECT_TRUE(utl_LoadCusXmlFile("setup"));
+    // A document too large to verify is not read for its icon at all: the
+    // icon stays in the system folder.
+    std::string strBig = vt::CustomXml("1", "", "kt_big.ico");
+    strBig.insert(strBig.find("<msg>"), "<!--" + std::string(VRF_MAX_CONTENT + 1 - strBig.size() - 7, 'x') + "-->");
+    ASSERT_EQ(VRF_MAX_CONTENT + 1, strBig.size());
+    ASSERT_TRUE(kt::WriteBytes(vt::Backup() + "\\kt_big.ico", strIcon));
+    ASSERT_TRUE(kt::WriteBytes(vt::RegInfo() + "\\KavlaCustom.xml", strBig));
+    EXPECT_FALSE(utl_LoadCusXmlFile("setup"));
+    EXPECT_FALSE(kt::Exists(vt::RegInfo() + "\\kt_big.ico"));
+    strBig.erase(strBig.find("<!--x") + 4, 1);
+    ASSERT_TRUE(kt::WriteBytes(vt::RegInfo() + "\\KavlaCustom.xml", strBig));
+    EXPECT_FALSE(utl_LoadCusXmlFile("setup"));
+    EXPECT_TRUE(kt::Exists(vt::RegInfo() + "\\kt_big.ico")) << "a document of the largest size is read";
+    DeleteFileA((vt::Backup() + "\\kt_big.ico").c_str());
     EXPECT_TRUE(NewLogLines().empty());
 }
 
@@ -576,8 +590,9 @@ protected:
 TEST_F(LegacyMigrationTest, MovesTheFourFilesAndRemovesTheLegacyFolder)
 {
     WriteLegacy(true, true);
-    // A reginfo copy that does not verify is replaced.
+    // A reginfo copy that does not verify is replaced, read-only or not.
     ASSERT_TRUE(kt::WriteBytes(vt::RegInfo() + "\\KavlaCustom.ini", "tampered"));
+    ASSERT_TRUE(SetFileAttributesA((vt::RegInfo() + "\\KavlaCustom.ini").c_str(), FILE_ATTRIBUTE_READONLY));
     EXPECT_TRUE(utl_LoadCusIniFile("setup"));
     std::vector<std::string> files = {"KavlaCustom.ini", "KavlaCustom.vrf", "KavlaUninstallInfo.ini",
                                       "KavlaUninstallInfo.vrf"};
@@ -669,9 +684,12 @@ TEST_F(ProtectedFilesTest, RestoreFromBackupEveryRowAndOutcome)
         std::string strContent = row.eWhich == VRF_CUSTOM_XML ? vt::CustomXml("1", "") : vt::Ini("1", "b");
         std::string strMsg;
 
-        // Success: the backups overwrite a tampered reginfo pair.
+        // Success: the backups overwrite a tampered reginfo pair, read-only too.
         ASSERT_TRUE(vt::WritePair(vt::Backup(), pair, strContent));
         ASSERT_TRUE(kt::WriteBytes(strRegProt, "tampered"));
+        ASSERT_TRUE(kt::WriteBytes(strRegVrf, std::string(256, 't')));
+        ASSERT_TRUE(SetFileAttributesA(strRegProt.c_str(), FILE_ATTRIBUTE_READONLY));
+        ASSERT_TRUE(SetFileAttributesA(strRegVrf.c_str(), FILE_ATTRIBUTE_READONLY));
         EXPECT_TRUE(RestoreAndVerify(row.eWhich, strMsg));
         EXPECT_EQ(strF, strMsg);
         EXPECT_EQ(strContent, kt::ReadBytes(strRegProt));

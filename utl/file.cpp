@@ -197,6 +197,42 @@ int utl_IsPlainFileName(const char* pszName)
     return 1;
 }
 
+int utl_CopyFileOver(const char* pszSrc, const char* pszDst)
+{
+    if (!pszSrc || !pszDst)
+        return 0;
+    HANDLE hSrc = CreateFileA(pszSrc, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    if (hSrc == INVALID_HANDLE_VALUE)
+        return 0;
+    // The old target goes first: a read-only file cannot be opened for
+    // writing, and a link is removed as itself.
+    utl_DeleteOwnFile(pszDst);
+    HANDLE hDst = utl_OpenOwnFile(pszDst, GENERIC_WRITE, 0, CREATE_NEW);
+    const int bOpened = hDst != INVALID_HANDLE_VALUE;
+    int bOk = bOpened;
+    static BYTE s_abBuf[64 * 1024];
+    for (DWORD dwRead = 0; bOk; ) {
+        DWORD dwWritten = 0;
+        if (!ReadFile(hSrc, s_abBuf, sizeof(s_abBuf), &dwRead, NULL))
+            bOk = 0;
+        else if (dwRead == 0)
+            break;
+        else if (!WriteFile(hDst, s_abBuf, dwRead, &dwWritten, NULL) || dwWritten != dwRead)
+            bOk = 0;
+    }
+    // A target that could not be deleted was opened as it stood: cut off
+    // whatever it held beyond the copy.
+    if (bOk && !SetEndOfFile(hDst))
+        bOk = 0;
+    utl_CloseHandle(hSrc);
+    utl_CloseHandle(hDst);
+    // A half-written copy is no copy.
+    if (bOpened && !bOk)
+        utl_DeleteOwnFile(pszDst);
+    return bOk;
+}
+
 int utl_CreateFolderChain(const char* pszFolder, DWORD* pdwErr)
 {
     DWORD dwErr = ERROR_INVALID_PARAMETER;

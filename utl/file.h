@@ -33,6 +33,12 @@ int utl_DeleteFolderTree(const char* pszFolder);
 // a folder that has any stays.
 void utl_RemoveFolder(const char* pszFolder);
 
+// Copies the bytes of pszSrc over pszDst, as CopyFileA would, but a
+// read-only target is replaced too and a link in the target's place is
+// removed as a link, never written through. The target is not touched when
+// the source cannot be opened. 1 when pszDst holds a copy of pszSrc.
+int utl_CopyFileOver(const char* pszSrc, const char* pszDst);
+
 // Creates pszFolder with every missing parent, one CreateDirectoryA per path
 // component (the kernel32 way: no helper library is loaded for it). 1 when
 // the folder exists afterwards; else 0 with the system error number of the

@@ -150,7 +150,7 @@ int CopyInto(const char* pszSrcFolder, const char* pszDstFolder, const char* psz
     if (!utl_PathJoin(szSrc, sizeof(szSrc), pszSrcFolder, pszName)
         || !utl_PathJoin(szDst, sizeof(szDst), pszDstFolder, pszName))
         return 0;
-    return CopyFileA(szSrc, szDst, FALSE) ? 1 : 0;
+    return utl_CopyFileOver(szSrc, szDst);
 }
 
 // The icon's block for CusXmlVerify. The icon name comes from the customisation
@@ -178,11 +178,16 @@ int GetIconBlock(const char* pszFolder, const char* pszIconName, BYTE* pbBlock)
     return ReadExact(szIcon, VRF_ICON_BLOCK_OFFSET, pbBlock, VRF_BLOCK_SIZE);
 }
 
-// CusIconName of reginfo\KavlaCustom.xml; empty when the document cannot be read.
+// CusIconName of reginfo\KavlaCustom.xml; empty when the document cannot be
+// read. The document is not trusted yet: one too large to verify is not
+// parsed at all, since its icon could not make it verify, and parsing an
+// untrusted document of any size could stall the setup.
 std::string ReadIconName(const char* pszRegInfo)
 {
     char szXml[UTL_MAX_PATH];
-    if (!utl_PathJoin(szXml, sizeof(szXml), pszRegInfo, "KavlaCustom.xml"))
+    DWORD dwHigh = 0, dwLow = 0;
+    if (!utl_PathJoin(szXml, sizeof(szXml), pszRegInfo, "KavlaCustom.xml")
+        || !QueryFileSize(szXml, &dwHigh, &dwLow) || dwHigh != 0 || dwLow > VRF_MAX_CONTENT)
         return std::string();
     CCustomXmlParse parser;
     CusLogoInfo logo;
