@@ -63,10 +63,17 @@ TEST(WorkDirSecurity, ProtectedDaclForSystemAdministratorsAndUsers)
     LocalFree(pSd);
 }
 
+// Wine keeps no DACL on files (what is read back comes from the unix mode),
+// so the folder's DACL cannot be read back here; what can fail is the
+// system's answer: a handle without the right to change the DACL is refused.
 TEST(WorkDirSecurity, AppliedToARealFolder)
 {
     std::string dir = kt::NewTempFolder("protect");
     EXPECT_EQ(1, utl_ProtectWorkDir(dir.c_str()));
+    HANDLE hRead = utl_OpenOwnFolder(dir.c_str(), 0);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hRead);
+    EXPECT_EQ(0, utl_ProtectFolderHandle(hRead));
+    utl_CloseHandle(hRead);
     EXPECT_EQ(0, utl_ProtectWorkDir((dir + "\\missing").c_str()));
     EXPECT_EQ(0, utl_ProtectWorkDir(NULL));
 }
@@ -93,16 +100,26 @@ TEST(WorkDirOwner, OnlyAdministratorsSystemAndThisUserAreTrusted)
     EXPECT_EQ(0, utl_IsTrustedOwnerSid(NULL));
 }
 
+// The sweep removes links at any depth, as links, and nothing of the
+// program's own. (Wine keeps no owner on files, so an entry of another
+// owner cannot be planted here.)
 TEST(WorkDirOwner, FoldersMadeByThisProgramAreTrusted)
 {
     std::string dir = kt::NewTempFolder("owner");
+    std::string strOut = kt::NewTempFolder("ownerout");
     ASSERT_TRUE(kt::WriteBytes(dir + "\\mine.txt", "x"));
+    ASSERT_TRUE(kt::WriteBytes(dir + "\\sub\\mine.txt", "x"));
+    ASSERT_TRUE(kt::WriteBytes(strOut + "\\target.dll", "outside"));
+    ASSERT_TRUE(CreateHardLinkA((dir + "\\sub\\planted.dll").c_str(), (strOut + "\\target.dll").c_str(), NULL));
     EXPECT_EQ(1, utl_IsOwnerTrusted(dir.c_str()));
     EXPECT_EQ(1, utl_IsOwnerTrusted((dir + "\\mine.txt").c_str()));
+    EXPECT_EQ(0, utl_IsOwnerTrusted((dir + "\\sub\\planted.dll").c_str()));
     // An owner that cannot be read is not trusted.
     EXPECT_EQ(0, utl_IsOwnerTrusted((dir + "\\missing").c_str()));
-    EXPECT_EQ(0, utl_RemoveUntrustedEntries(dir.c_str()));
-    EXPECT_TRUE(kt::Exists(dir + "\\mine.txt"));
+    EXPECT_EQ(1, utl_RemoveUntrustedEntries(dir.c_str()));
+    EXPECT_EQ(std::vector<std::string>({"mine.txt", "sub"}), kt::ListFolder(dir));
+    EXPECT_EQ(std::vector<std::string>({"mine.txt"}), kt::ListFolder(dir + "\\sub"));
+    EXPECT_EQ("outside", kt::ReadBytes(strOut + "\\target.dll"));
 }
 
 TEST(WorkDirHold, HeldFolderCannotBeRenamedOrRemoved)
