@@ -190,6 +190,24 @@ TEST_F(DriverInstall, BrokenQtArchiveIsRecordedAndTheInstallGoesOn)
     ASSERT_EQ(0, kt::Run("\"" + strProbe + "\"", RUN_TIMEOUT_MS));
     EXPECT_EQ("result=1 err=112 event_closed=1\n", kt::ReadBytes(kt::kProbeResult));
     EXPECT_EQ(1u, kt::EventsOf(kt::StandinEvents(), "KavlaSetup", "end").size());
+
+    // No Qt archive at all and a broken command-line archive: both only
+    // logged, no number, and the installer runs.
+    kt::ResetRunState();
+    kt::Payload noQt("noqt");
+    noQt.AddStandard();
+    noQt.Remove("Qt.7z");
+    std::string strCfg = kt::ReadBytes(noQt.PathOf("WebCmdCustomCfg.7z"));
+    noQt.Add("WebCmdCustomCfg.7z", strCfg.substr(0, strCfg.size() / 2));
+    strProbe = kt::NewTempFolder("noqt_probe") + "\\drv_probe.exe";
+    ASSERT_TRUE(noQt.BuildCarrier(kt::TestBinPath("drv_probe.exe"), strProbe));
+    ASSERT_EQ(0, kt::Run("\"" + strProbe + "\"", RUN_TIMEOUT_MS));
+    EXPECT_EQ("result=1 err=0 event_closed=1\n", kt::ReadBytes(kt::kProbeResult));
+    lines = kt::SetupMessages();
+    EXPECT_TRUE(kt::HasInOrder(lines, {W + "\\Qt.7z", kt::SevenZipCmdFor("WebCmdCustomCfg.7z"),
+                                       "unpack managecfg fail!"}));
+    EXPECT_FALSE(kt::HasLine(lines, kt::SevenZipCmdFor("Qt.7z")));
+    EXPECT_EQ(1u, kt::EventsOf(kt::StandinEvents(), "KavlaSetup", "end").size());
 }
 
 TEST_F(DriverInstall, MissingProgramsEndTheInstallWithTheirNumbers)

@@ -57,7 +57,7 @@ TEST_F(MsiCarrier, SourceCopyExistingCopyAndRefusals)
     struct Case {
         const char* pszTag;
         const char* pszExeName;       // the setup program's file name in Downloads
-        bool bByMsi;                  // InstallByMsi 1
+        int nByMsi;                   // InstallByMsi: its value, -1 when absent
         const char* pszKavlaSource;   // MsiSourceName under SOFTWARE\Kavla (nullptr: none)
         const char* pszUninstSource;  // under the MSI product's Uninstall key
         bool bSourceExists;
@@ -69,26 +69,29 @@ TEST_F(MsiCarrier, SourceCopyExistingCopyAndRefusals)
     };
     const std::string strNet = NET_MSI;
     const Case aCases[] = {
-        {"plain_run", "Setup.exe", false, strNet.c_str(), nullptr, true, NO_COPY, "from_exe.txt", 355,
+        {"plain_run", "Setup.exe", -1, strNet.c_str(), nullptr, true, NO_COPY, "from_exe.txt", 355,
+         {"install failed with Err 355.", "Exit main"}, 0},
+        // A request answered before: the program's own payload, the value stays.
+        {"msi_flag_zero", "Setup.exe", 0, strNet.c_str(), nullptr, true, NO_COPY, "from_exe.txt", 355,
          {"install failed with Err 355.", "Exit main"}, 0},
         // A second download keeps its copy in its own folder.
-        {"renamed_setup", "Setup (1).exe", true, strNet.c_str(), nullptr, true, NO_COPY, "from_msi.txt", 355,
+        {"renamed_setup", "Setup (1).exe", 1, strNet.c_str(), nullptr, true, NO_COPY, "from_msi.txt", 355,
          {"msi install.", "install failed with Err 355.", "Exit main"}, 0},
-        {"uninstall_key_after_one_look", "Setup.exe", true, nullptr, strNet.c_str(), true, NO_COPY,
+        {"uninstall_key_after_one_look", "Setup.exe", 1, nullptr, strNet.c_str(), true, NO_COPY,
          "from_msi.txt", 355, {"msi install.", "can't get source path.", "install failed with Err 355."}, 1},
-        {"existing_copy_wins", "KavlaClient.exe", true, strNet.c_str(), nullptr, true, COPY_FILE,
+        {"existing_copy_wins", "KavlaClient.exe", 1, strNet.c_str(), nullptr, true, COPY_FILE,
          "from_old_copy.txt", 355, {"msi install.", "InstallScript has copy msi file.", "install failed with Err 355."}, 0},
-        {"source_file_missing", "Setup.exe", true, strNet.c_str(), nullptr, false, NO_COPY, nullptr, 0,
+        {"source_file_missing", "Setup.exe", 1, strNet.c_str(), nullptr, false, NO_COPY, nullptr, 0,
          {"msi install.", "Network problem, cannot access source file.", "install failed with Err 0.", "Exit main"}, 0},
         // A folder where the copy should go: the copy fails.
-        {"copy_fails", "Setup.exe", true, strNet.c_str(), nullptr, true, COPY_FOLDER, nullptr, 0,
+        {"copy_fails", "Setup.exe", 1, strNet.c_str(), nullptr, true, COPY_FOLDER, nullptr, 0,
          {"msi install.", "Cannot use setup copy msi file, accessible error.", "install failed with Err 0.", "Exit main"}, 0},
     };
     for (const Case& c : aCases) {
         SCOPED_TRACE(c.pszTag);
         Reset();
-        if (c.bByMsi) {
-            ASSERT_TRUE(kt::RegSetDword(kt::kKavlaKey, "InstallByMsi", 1));
+        if (c.nByMsi >= 0) {
+            ASSERT_TRUE(kt::RegSetDword(kt::kKavlaKey, "InstallByMsi", (DWORD)c.nByMsi));
         }
         if (c.pszKavlaSource) {
             ASSERT_TRUE(kt::RegSetString(kt::kKavlaKey, "MsiSourceName", c.pszKavlaSource));
@@ -113,10 +116,10 @@ TEST_F(MsiCarrier, SourceCopyExistingCopyAndRefusals)
         std::vector<std::string> lines = kt::SetupMessages();
         EXPECT_TRUE(kt::HasInOrder(lines, c.lines));
         EXPECT_EQ(c.nSourceRetries, kt::CountLine(lines, "can't get source path."));
-        EXPECT_EQ(c.bByMsi ? 1u : 0u, kt::CountLine(lines, "msi install."));
+        EXPECT_EQ(c.nByMsi == 1 ? 1u : 0u, kt::CountLine(lines, "msi install."));
         // The request is answered once, whatever became of the install.
         DWORD dwByMsi = 7;
-        if (c.bByMsi) {
+        if (c.nByMsi >= 0) {
             EXPECT_TRUE(kt::RegGetDword(kt::kKavlaKey, "InstallByMsi", &dwByMsi));
             EXPECT_EQ(0u, dwByMsi);
         } else {
@@ -130,13 +133,13 @@ TEST_F(MsiCarrier, SourceCopyExistingCopyAndRefusals)
         } else {
             EXPECT_FALSE(kt::Exists(W)) << "the carrier comes before the work folder";
         }
-        if (c.ePre == NO_COPY && c.bByMsi && c.bSourceExists) {
+        if (c.ePre == NO_COPY && c.nByMsi == 1 && c.bSourceExists) {
             EXPECT_EQ(kt::ReadBytes(NET_MSI), kt::ReadBytes(strCopy)) << "the copy beside the program";
         }
         if (c.ePre == COPY_FILE) {
             EXPECT_EQ(kt::ReadBytes(m_strOldCopy), kt::ReadBytes(strCopy)) << "an existing copy is kept";
         }
-        if (!c.bByMsi) {
+        if (c.nByMsi != 1) {
             EXPECT_FALSE(kt::Exists(strCopy));
         }
         // The old rule (full path minus nine characters) would have put the

@@ -211,6 +211,12 @@ void utl_DeleteOwnFile(const char* pszPath)
         utl_RemoveLink(pszPath);
         return;
     }
+    // A real folder in a file's place is no file to delete.
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(hFile, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        utl_CloseHandle(hFile);
+        return;
+    }
     utl_ClearAttributes(hFile, pszPath);
     int bDeleted = utl_DeleteOnClose(hFile);
     utl_CloseHandle(hFile);

@@ -37,6 +37,7 @@ int utl_RemoveOwnFolder(const char* pszFolder);
 int utl_ClearAttributes(HANDLE hEntry, const char* pszPath);
 // Deletes one file entry: a plain file is made normal and deleted through
 // one handle; a link is removed as a link and its target's attributes stay.
+// A real folder at that path stays.
 void utl_DeleteOwnFile(const char* pszPath);
 // Opens a file for appending or writing (GENERIC_WRITE or FILE_APPEND_DATA
 // in dwAccess) as CreateFileA does with dwDisposition, but never through a
