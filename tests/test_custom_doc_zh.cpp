@@ -2,9 +2,11 @@
 // text in the documents arrives as the exact GBK bytes. Expected bytes were
 // computed with an independent GBK encoder and are written out here.
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <string>
 #include "cipher.h"
 #include "custom_doc.h"
+#include "file.h"
 #include "testutil.h"
 #include "xml_docs.h"
 #include "xml_parser.h"
@@ -140,4 +142,26 @@ TEST_F(ChineseDoc, ChinesePasswordRoundTrip)
     EXPECT_STREQ(kStored, szText);
     // 21 UTF-8 bytes, under the 32-byte limit.
     EXPECT_EQ(kTitleGbk, fn.userFromExtendPro);
+}
+
+// Names from the documents (the icon) arrive as GBK: an ideograph whose trail
+// byte is 0x5C or 0x7C is one character to the file functions, so the name
+// stays plain and names one file; a real separator is still refused.
+TEST(ChineseNames, GbkTrailBytesOfSeparatorsStayPlain)
+{
+    const std::string strNori = "\x81\x5c.ico";             // 乗.ico
+    const std::string strEastBillion = "\x96\x7c\x83\x7c.ico";  // 東億.ico
+    EXPECT_EQ(1, utl_IsPlainFileName(strNori.c_str()));
+    EXPECT_EQ(1, utl_IsPlainFileName(strEastBillion.c_str()));
+    EXPECT_EQ(0, utl_IsPlainFileName("\xb1\xea\\x.ico"));     // 标\x.ico
+    EXPECT_EQ(0, utl_IsPlainFileName("\xb1\xea|x.ico"));
+    EXPECT_EQ(0, utl_IsPlainFileName("x\x81"));               // a lead byte without its trail
+    std::string strDir = kt::NewTempFolder("gbknames");
+    ASSERT_TRUE(kt::WriteBytes(strDir + "\\" + strNori, "a"));
+    ASSERT_TRUE(kt::WriteBytes(strDir + "\\" + strEastBillion, "b"));
+    std::vector<std::string> names = kt::ListFolder(strDir);
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> expected = {strNori, strEastBillion};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(expected, names);
 }
