@@ -16,6 +16,8 @@
 #      link (its name removed); inside a real log folder: today's UtlFile
 #      module log is a hard link (replaced by a real file) and an old file of
 #      today's weekday, which the ring deletes, is a link to a file.
+#   5. Today's setup log is a link to a file: the setup's lines are dropped,
+#      the installer is started.
 set -euo pipefail
 
 arch=${KAVLA_ARCH:-x64}
@@ -26,12 +28,6 @@ say() { printf '%s\n' "$*"; }
 bad() { say "FAIL: $*"; fail=1; }
 winpath() { local p=$1; printf 'Z:%s' "${p//\//\\}"; }
 
-if [ "$arch" = x86 ]; then
-  # Every Windows process start costs about 45 s under emulation; the runs
-  # need fifteen. The 64-bit build runs them.
-  say "SKIP: whole-program link runs are made by the 64-bit build"
-  exit 0
-fi
 source "$(dirname "$0")/../../scripts/harness.sh"
 harness_env
 harness_base_prefix
@@ -147,6 +143,16 @@ untouched "$before" "links inside the work and log folders"
 mod=$l/stp_UtlFile$today$wd.log
 [ -f "$mod" ] && [ "$(stat -c %h "$mod")" = 1 ] && grep -q 'utl_FileUnpack' "$mod" \
   || bad "the UtlFile log is not a real file of its own with the unpack's lines"
+
+# ---------------------------------------------------------------- run 5
+printf 'setup log target\r\n' > "$victim/setuplog.txt"
+before=$(fingerprint)
+new_prefix p5
+mkdir -p "$prefix/drive_c/KavlaLog"
+ln -s "$victim/setuplog.txt" "$prefix/drive_c/KavlaLog/setup$today$wd.log"
+run_setup "$prefix"
+installer_started "$prefix" || bad "today's setup log as a link: the installer was not started"
+untouched "$before" "today's setup log as a link (lines dropped, install goes on)"
 
 [ $fail = 0 ] && say "1 passed, 0 failed" || say "0 passed, 1 failed"
 exit $fail
