@@ -122,43 +122,17 @@ int ChooseCarrier(char* pszCarrier)
     return bOk;
 }
 
-// Opens the work folder, made by utl_CreateTmpDir, and keeps the handle: the
-// folder cannot be renamed or replaced while it is held.
-int OpenWorkFolder(void)
-{
-    if (!utl_CreateTmpDir(g_szWorkDir, UTL_MAX_PATH, "KavlaSetup", 0, 0))
-        return 0;
-    g_hWorkDirHold = utl_OpenOwnFolder(g_szWorkDir, WRITE_DAC);
-    return g_hWorkDirHold != INVALID_HANDLE_VALUE;
-}
-
-// Makes (or empties) the work folder and removes a leftover DAM folder. The
-// elevated program runs what it unpacks there, so the folder is checked and
-// protected through the handle it holds until the installer has ended, all
-// before anything inside is emptied: a folder that an ordinary user owns is
-// not reused, and nothing a non-administrator or a link put inside stays.
+// Step 3: the work folder, made by utl_CreateTmpDir and held by its guard
+// until the installer has ended, then emptied of an earlier run's files;
+// step 4: a leftover DAM folder goes.
 int MakeWorkFolder(DWORD* pdwErr)
 {
-    int bOk = OpenWorkFolder();
-    if (bOk && !utl_IsOwnerTrustedHandle(g_hWorkDirHold)) {
-        SetupLog("The work folder is owned by an untrusted user, it is made anew.");
-        utl_CloseHandle(g_hWorkDirHold);
-        utl_DeleteFolderTree(g_szWorkDir);
-        bOk = OpenWorkFolder() && utl_IsOwnerTrustedHandle(g_hWorkDirHold);
-    }
-    if (bOk && !utl_ProtectFolderHandle(g_hWorkDirHold)) {
-        SetupLog("The work folder cannot be protected.");
-        bOk = 0;
-    }
-    if (!bOk) {
-        utl_CloseHandle(g_hWorkDirHold);
+    if (!utl_CreateTmpDir(g_szWorkDir, UTL_MAX_PATH, "KavlaSetup", 0, 0)
+        || !utl_GuardWorkFolder(g_szWorkDir, &g_hWorkDirHold)) {
         g_szWorkDir[0] = '\0';
         *pdwErr = DRV_ERR_WORKDIR;
         return 0;
     }
-    // Whatever was planted before the protection took hold goes, then the
-    // files of an earlier run.
-    utl_RemoveUntrustedEntries(g_szWorkDir);
     utl_DeleteFiles(g_szWorkDir, "*.*");
     char szDam[UTL_MAX_PATH];
     if (WorkPath(szDam, "DAM") && utl_FolderExists(szDam))
@@ -169,13 +143,10 @@ int MakeWorkFolder(DWORD* pdwErr)
 // Checks the carrier's size and unpacks its payload into the work folder.
 int UnpackPayload(const char* pszCarrier, DWORD* pdwErr)
 {
-    char szFolder[UTL_MAX_PATH] = ".";
-    const char* pszSep = strrchr(pszCarrier, '\\');
-    const char* pszName = pszSep ? pszSep + 1 : pszCarrier;
-    if (pszSep) {
-        memcpy(szFolder, pszCarrier, pszSep - pszCarrier);
-        szFolder[pszSep - pszCarrier] = '\0';
-    }
+    char szFolder[UTL_MAX_PATH];
+    const char* pszName = pszCarrier;
+    if (!utl_SplitPath(pszCarrier, szFolder, sizeof(szFolder), &pszName))
+        strcpy(szFolder, ".");
 
     DWORD dwHigh = 0, dwLow = 0;
     int bSize;
@@ -264,37 +235,26 @@ void PlaceProfileFile(const char* pszName)
     utl_CopyFileOver(szSrc, szDst);
 }
 
-void CloseFind(HANDLE& hFind)
+void PlaceIfProfileFile(void*, const char*, const WIN32_FIND_DATAA* pfd)
 {
-    if (hFind != INVALID_HANDLE_VALUE) {
-        FindClose(hFind);
-        hFind = INVALID_HANDLE_VALUE;
-    }
+    if (!(pfd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && strstr(pfd->cFileName, "cfg.xml"))
+        PlaceProfileFile(pfd->cFileName);
 }
 
 // Customisation files of the payload into the places the installer reads.
 // 0 only when the work folder cannot be listed (356).
 int PlaceCustomFiles(DWORD* pdwErr)
 {
-    char szData[UTL_MAX_PATH], szDataUpper[UTL_MAX_PATH], szPattern[UTL_MAX_PATH];
+    char szData[UTL_MAX_PATH], szDataUpper[UTL_MAX_PATH];
     if (!EnsureWorkSubfolder("Data", szData) || !WorkPath(szDataUpper, "DATA"))
         return 1;
     CopyIfFile("locations.xml", szDataUpper);
     CopyIfFile("conn_cfg.ini", szDataUpper);
 
-    WIN32_FIND_DATAA fd;
-    HANDLE hFind = INVALID_HANDLE_VALUE;
-    if (WorkPath(szPattern, "*"))
-        hFind = FindFirstFileA(szPattern, &fd);
-    if (hFind == INVALID_HANDLE_VALUE) {
+    if (!utl_ForEachEntry(g_szWorkDir, "*", PlaceIfProfileFile, NULL)) {
         *pdwErr = DRV_ERR_LIST;
         return 0;
     }
-    do {
-        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && strstr(fd.cFileName, "cfg.xml"))
-            PlaceProfileFile(fd.cFileName);
-    } while (FindNextFileA(hFind, &fd));
-    CloseFind(hFind);
     return 1;
 }
 
@@ -386,13 +346,9 @@ int MsiCopyPath(const char* pszModulePath, char* pszOut, DWORD dwOutSize)
     pszOut[0] = '\0';
     if (!pszModulePath)
         return 0;
-    const char* pszSep = strrchr(pszModulePath, '\\');
-    size_t nFolder = pszSep ? (size_t)(pszSep - pszModulePath) : 0;
-    if (!pszSep || nFolder >= UTL_MAX_PATH)
-        return 0;
     char szFolder[UTL_MAX_PATH];
-    memcpy(szFolder, pszModulePath, nFolder);
-    szFolder[nFolder] = '\0';
+    if (!utl_SplitPath(pszModulePath, szFolder, sizeof(szFolder), NULL))
+        return 0;
     return utl_PathJoin(pszOut, dwOutSize, szFolder, MSI_COPY_NAME);
 }
 

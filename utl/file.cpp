@@ -67,6 +67,23 @@ int utl_PathJoin(char* pszOut, size_t cbOut, const char* pszFolder, const char* 
     return 1;
 }
 
+int utl_SplitPath(const char* pszPath, char* pszFolder, size_t cbFolder, const char** ppszName)
+{
+    if (pszFolder && cbFolder)
+        pszFolder[0] = '\0';
+    if (ppszName)
+        *ppszName = pszPath;
+    const char* pszSep = pszPath ? strrchr(pszPath, '\\') : NULL;
+    size_t nFolder = pszSep ? (size_t)(pszSep - pszPath) : 0;
+    if (!pszSep || !pszFolder || nFolder >= cbFolder)
+        return 0;
+    memcpy(pszFolder, pszPath, nFolder);
+    pszFolder[nFolder] = '\0';
+    if (ppszName)
+        *ppszName = pszSep + 1;
+    return 1;
+}
+
 int utl_ForEachEntry(const char* pszFolder, const char* pszPattern, EntryFn pfnEntry, void* pvCtx)
 {
     char szSearch[UTL_MAX_PATH];

@@ -50,6 +50,12 @@ int utl_CreateFolderChain(const char* pszFolder, DWORD* pdwErr);
 // would reach UTL_MAX_PATH characters. An empty folder gives "\name".
 int utl_PathJoin(char* pszOut, size_t cbOut, const char* pszFolder, const char* pszName);
 
+// Splits pszPath at its last backslash: the folder before it goes to
+// pszFolder (cbFolder bytes), *ppszName points at the name after it. 0 when
+// there is no backslash or the folder does not fit; then pszFolder is empty
+// and *ppszName is the whole path.
+int utl_SplitPath(const char* pszPath, char* pszFolder, size_t cbFolder, const char** ppszName);
+
 // 1 when pszName is a plain file name that stays inside the folder it is
 // joined to: not empty, no '\\', '/' or ':', not "." or "..", no control
 // characters, no trailing dot or space, and not a device name (CON, NUL,

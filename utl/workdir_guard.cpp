@@ -1,6 +1,7 @@
 #include "workdir_guard.h"
 #include "file.h"
 #include "link.h"
+#include "log.h"
 #include <aclapi.h>
 #include <sddl.h>
 #include <stdlib.h>
@@ -99,6 +100,30 @@ int utl_ProtectWorkDir(const char* pszFolder)
     int nOk = utl_ProtectFolderHandle(hFolder);
     utl_CloseHandle(hFolder);
     return nOk;
+}
+
+int utl_GuardWorkFolder(const char* pszFolder, HANDLE* phHold)
+{
+    HANDLE hFolder = utl_OpenOwnFolder(pszFolder, WRITE_DAC);
+    if (hFolder != INVALID_HANDLE_VALUE && !utl_IsOwnerTrustedHandle(hFolder)) {
+        SetupLog("The work folder is owned by an untrusted user, it is made anew.");
+        utl_CloseHandle(hFolder);
+        utl_DeleteFolderTree(pszFolder);
+        if (utl_EnsureOwnFolder(pszFolder))
+            hFolder = utl_OpenOwnFolder(pszFolder, WRITE_DAC);
+        if (hFolder != INVALID_HANDLE_VALUE && !utl_IsOwnerTrustedHandle(hFolder))
+            utl_CloseHandle(hFolder);
+    }
+    if (hFolder != INVALID_HANDLE_VALUE && !utl_ProtectFolderHandle(hFolder)) {
+        SetupLog("The work folder cannot be protected.");
+        utl_CloseHandle(hFolder);
+    }
+    if (hFolder == INVALID_HANDLE_VALUE)
+        return 0;
+    // Whatever was planted before the protection took hold goes.
+    utl_RemoveUntrustedEntries(pszFolder);
+    *phHold = hFolder;
+    return 1;
 }
 
 int utl_IsTrustedOwnerSid(PSID pOwner)

@@ -18,6 +18,13 @@ std::string utl_SecurityToSddl(PSECURITY_DESCRIPTOR pSd);
 int utl_ProtectFolderHandle(HANDLE hFolder);
 int utl_ProtectWorkDir(const char* pszFolder);
 
+// Guards the work folder pszFolder (made by the caller) before anything in
+// it is emptied: opens and holds it in *phHold, makes it anew when an
+// ordinary user owns it, protects it through the held handle, and then
+// removes whatever a link or a non-administrator put inside. 1 when held;
+// 0 (logged, nothing held) when the folder cannot be made safe.
+int utl_GuardWorkFolder(const char* pszFolder, HANDLE* phHold);
+
 // 1 when an owner SID may own what the setup program runs: Administrators,
 // SYSTEM, or the (administrator) user this program runs as.
 int utl_IsTrustedOwnerSid(PSID pOwner);
