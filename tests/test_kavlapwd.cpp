@@ -3,89 +3,12 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
-#include "testutil.h"
+#include "pwdtool_runs.h"
 
 namespace {
 
-struct ToolRun {
-    int nExit = -1;
-    std::string strOut, strErr;
-};
-
-void CloseH(HANDLE* ph)
-{
-    if (*ph && *ph != INVALID_HANDLE_VALUE)
-        CloseHandle(*ph);
-    *ph = NULL;
-}
-
-HANDLE OpenInheritable(const std::string& strPath, bool bWrite)
-{
-    SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
-    return CreateFileA(strPath.c_str(), bWrite ? GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                       &sa, bWrite ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-}
-
-std::string WithoutCr(const std::string& str)
-{
-    std::string strOut;
-    for (char c : str) {
-        if (c != '\r')
-            strOut += c;
-    }
-    return strOut;
-}
-
-// Runs kavlapwd with the arguments; stdin from a file holding strInput, or
-// from a pipe the test writes strInput into when bPipe is set.
-ToolRun RunTool(const std::string& strArgs, const std::string& strInput, bool bPipe = false)
-{
-    ToolRun run;
-    const std::string strDir = kt::NewTempFolder("pwdtool");
-    HANDLE hIn = NULL, hInWrite = NULL, hOut = NULL, hErr = NULL;
-    SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
-    if (bPipe) {
-        CreatePipe(&hIn, &hInWrite, &sa, 0);
-        SetHandleInformation(hInWrite, HANDLE_FLAG_INHERIT, 0);
-    } else {
-        kt::WriteBytes(strDir + "\\in.txt", strInput);
-        hIn = OpenInheritable(strDir + "\\in.txt", false);
-    }
-    hOut = OpenInheritable(strDir + "\\out.txt", true);
-    hErr = OpenInheritable(strDir + "\\err.txt", true);
-
-    STARTUPINFOA si = {};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = hIn;
-    si.hStdOutput = hOut;
-    si.hStdError = hErr;
-    PROCESS_INFORMATION pi = {};
-    std::string strCmd = "\"" + kt::DistPath("kavlapwd.exe") + "\" " + strArgs;
-    if (CreateProcessA(NULL, &strCmd[0], NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, NULL, &si, &pi)) {
-        if (bPipe) {
-            DWORD dwWritten = 0;
-            WriteFile(hInWrite, strInput.data(), (DWORD)strInput.size(), &dwWritten, NULL);
-            CloseH(&hInWrite);
-        }
-        if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0) {
-            DWORD dwExit = 0;
-            GetExitCodeProcess(pi.hProcess, &dwExit);
-            run.nExit = (int)dwExit;
-        } else {
-            TerminateProcess(pi.hProcess, 99);
-        }
-        CloseH(&pi.hProcess);
-        CloseH(&pi.hThread);
-    }
-    CloseH(&hInWrite);
-    CloseH(&hIn);
-    CloseH(&hOut);
-    CloseH(&hErr);
-    run.strOut = WithoutCr(kt::ReadBytes(strDir + "\\out.txt"));
-    run.strErr = WithoutCr(kt::ReadBytes(strDir + "\\err.txt"));
-    return run;
-}
+using kt::RunPwdTool;
+using kt::ToolRun;
 
 // Made with OpenSSL (des-ecb, key "mervo273") and base64.
 const char* const kSecretText = "Vb+8578weTjEf776NzaATw==";  // "Secret#1"
@@ -94,7 +17,7 @@ const char* const kSecretText = "Vb+8578weTjEf776NzaATw==";  // "Secret#1"
 
 TEST(KavlaPwdEncrypt, PrintsTheStoredText)
 {
-    ToolRun run = RunTool("encrypt", "Secret#1\r\n");
+    ToolRun run = RunPwdTool("encrypt", "Secret#1\r\n");
     EXPECT_EQ(0, run.nExit) << run.strErr;
     EXPECT_EQ(std::string(kSecretText) + "\n", run.strOut);
 }
@@ -106,33 +29,42 @@ TEST(KavlaPwdEncrypt, LineEndsAndLengths)
         {"Secret#1", 0, std::string(kSecretText) + "\n"},              // no line end at all
         {"Secret#1\nsecond line\n", 0, std::string(kSecretText) + "\n"}, // only the first line
         {"\xc4\xe3\xba\xc3\n", 0, "8EZNoSA5Gmc=\n"},                   // ANSI bytes as they come
-        {std::string(87, 'x') + "\n", 0,
-         "hktmF1Eyl76GS2YXUTKXvoZLZhdRMpe+hktmF1Eyl76GS2YXUTKXvoZLZhdRMpe+hktmF1Eyl76GS2YXUTKXvoZL"
-         "ZhdRMpe+hktmF1Eyl76NeF914q323w==\n"},
-        {std::string(88, 'x') + "\n", 1, ""},
+        // The password dialog takes 32 characters: a longer password could
+        // be stored but never typed.
+        {std::string(32, 'x') + "\n", 0, "hktmF1Eyl76GS2YXUTKXvoZLZhdRMpe+hktmF1Eyl77Ef776NzaATw==\n"},
+        {std::string(33, 'x') + "\n", 1, ""},
+        {std::string(87, 'x') + "\n", 1, ""},
         {std::string(10000, 'x'), 1, ""},
+        // Control characters cannot be typed into it either.
+        {"ab\tc\n", 1, ""},
+        {"abc\x7f\n", 1, ""},
+        {"abc\r\r\n", 1, ""},
+        {std::string("ab\0c\n", 5), 1, ""},
         {"\n", 1, ""},
         {"", 1, ""},
     };
     for (const auto& c : aCase) {
-        ToolRun run = RunTool("encrypt", c.strInput);
+        ToolRun run = RunPwdTool("encrypt", c.strInput);
         EXPECT_EQ(c.nExit, run.nExit) << c.strInput.substr(0, 20);
         EXPECT_EQ(c.strOut, run.strOut) << c.strInput.substr(0, 20);
         if (c.nExit != 0) {
             EXPECT_NE(std::string::npos, run.strErr.find("kavlapwd: the password")) << run.strErr;
         }
     }
-    ToolRun run = RunTool("encrypt", std::string(88, 'x'));
-    EXPECT_EQ("kavlapwd: the password is 88 bytes; at most 87 bytes can be stored\n", run.strErr);
+    ToolRun run = RunPwdTool("encrypt", std::string(33, 'x'));
+    EXPECT_EQ("kavlapwd: the password is 33 characters; the password dialog takes at most 32\n", run.strErr);
+    run = RunPwdTool("encrypt", "ab\tc");
+    EXPECT_EQ("kavlapwd: the password holds a control character, which the password dialog cannot take\n",
+              run.strErr);
 }
 
 TEST(KavlaPwdEncrypt, ReadsFromAPipe)
 {
     KT_SKIP_IF_EMULATED();
-    ToolRun run = RunTool("encrypt", "abc\n", true);
+    ToolRun run = RunPwdTool("encrypt", "abc\n", true);
     EXPECT_EQ(0, run.nExit) << run.strErr;
     EXPECT_EQ("M26MqW+1/1s=\n", run.strOut);
-    run = RunTool("check M26MqW+1/1s=", "abc", true);
+    run = RunPwdTool("check M26MqW+1/1s=", "abc", true);
     EXPECT_EQ(0, run.nExit);
 }
 
@@ -150,9 +82,23 @@ TEST(KavlaPwdCheck, DecryptsAndCompares)
         {"check NfFZU+mkS3E=", "ab\n", 1, "decrypts: no (the password is empty or holds a zero byte)\n"},
         {"decrypt-check Vb+8578weTjEf776NzaATw==", "", 0, "decrypts: yes (8 bytes)\n"},
         {"decrypt-check not*base64", "", 1, "decrypts: no (not Base64 in groups of four characters)\n"},
+        // Texts that decrypt, but to passwords the dialog cannot take.
+        {"decrypt-check hktmF1Eyl76GS2YXUTKXvoZLZhdRMpe+hktmF1Eyl77Ef776NzaATw==", "", 0,
+         "decrypts: yes (32 bytes)\n"},
+        {"decrypt-check hktmF1Eyl76GS2YXUTKXvoZLZhdRMpe+hktmF1Eyl74xvSrsy8wXDg==", "", 1,
+         "decrypts: no (the password is 33 characters; the password dialog takes at most 32)\n"},
+        {"decrypt-check hktmF1Eyl76GS2YXUTKXvoZLZhdRMpe+hktmF1Eyl76GS2YXUTKXvoZLZhdRMpe+hktmF1Eyl76GS2YXUTKXvoZL"
+         "ZhdRMpe+hktmF1Eyl76NeF914q323w==", "", 1,
+         "decrypts: no (the password is 87 characters; the password dialog takes at most 32)\n"},
+        {"decrypt-check aAsK0TkoKkg=", "", 1,
+         "decrypts: no (the password holds a control character, which the password dialog cannot take)\n"},
+        {"check cGfXC4PSKmI=", "abc\n", 1,
+         "decrypts: no (the password holds a control character, which the password dialog cannot take)\n"},
+        // A typed password the dialog cannot take is refused before the text is read.
+        {"check hktmF1Eyl76GS2YXUTKXvoZLZhdRMpe+hktmF1Eyl74xvSrsy8wXDg==", std::string(33, 'x') + "\n", 1, ""},
     };
     for (const auto& c : aCase) {
-        ToolRun run = RunTool(c.pszArgs, c.strInput);
+        ToolRun run = RunPwdTool(c.pszArgs, c.strInput);
         EXPECT_EQ(c.nExit, run.nExit) << c.pszArgs;
         EXPECT_EQ(c.pszOut, run.strOut) << c.pszArgs;
         // The password itself is never printed.
@@ -170,17 +116,17 @@ TEST(KavlaPwdCheck, FlagsTextsThatAreNotCanonical)
     std::string strLong;
     for (int i = 0; i < 6; ++i)
         strLong += "hktmF1Eyl76GS2YXUTKXvoZL";
-    ToolRun run = RunTool("decrypt-check " + strLong, "");
+    ToolRun run = RunPwdTool("decrypt-check " + strLong, "");
     EXPECT_EQ(1, run.nExit);
     EXPECT_EQ("decrypts: no (144 characters; the setup program reads only the first 128)\n", run.strOut);
 
     // "x" instead of "w" differs only in bits the last group drops.
-    run = RunTool("check Vb+8578weTjEf776NzaATx==", "Secret#1\n");
+    run = RunPwdTool("check Vb+8578weTjEf776NzaATx==", "Secret#1\n");
     EXPECT_EQ(0, run.nExit);
     EXPECT_EQ("decrypts: yes (8 bytes)\nmatches: yes\nnote: not the text \"kavlapwd encrypt\" makes; "
               "KavlaUninstallInfo.xml needs Vb+8578weTjEf776NzaATw==\n",
               run.strOut);
-    run = RunTool("check Vb+8578weTjEf776NzaATw==", "Secret#1\n");
+    run = RunPwdTool("check Vb+8578weTjEf776NzaATw==", "Secret#1\n");
     EXPECT_EQ(std::string::npos, run.strOut.find("note:"));
 }
 
@@ -190,7 +136,7 @@ TEST(KavlaPwdUsage, WrongCommandLines)
     const char* const apszArgs[] = {"", "encrypt extra", "check", "decrypt-check", "decrypt x", "Secret#1",
                                     "check a b"};
     for (const char* pszArgs : apszArgs) {
-        ToolRun run = RunTool(pszArgs, "Secret#1\n");
+        ToolRun run = RunPwdTool(pszArgs, "Secret#1\n");
         EXPECT_EQ(2, run.nExit) << pszArgs;
         EXPECT_EQ("", run.strOut) << pszArgs;
         EXPECT_EQ(0u, run.strErr.find("usage:")) << pszArgs;

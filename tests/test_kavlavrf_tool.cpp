@@ -100,3 +100,48 @@ TEST(KavlaVrfTool, CheckSaysWhichPairsVerify)
 
     EXPECT_EQ(2, RunCapture(Tool("check \"" + dir + "\\missing\""), strOut));
 }
+
+// The writer reads the settings file and then replaces the verification
+// file: named twice, the settings file would become its own digest. Every
+// spelling of one file is refused, and the file stays as it was.
+TEST(KavlaVrfTool, WriteRefusesTheProtectedFileAsItsOwnVerificationFile)
+{
+    KT_SKIP_IF_EMULATED();
+    std::string dir = kt::NewTempFolder("tools");
+    std::string strProt = dir + "\\KavlaCustom.ini";
+    const std::string strIni = vt::Ini("1", "Vb+8578weTjEf776NzaATw==");
+    ASSERT_TRUE(kt::WriteBytes(strProt, strIni));
+    char szShort[MAX_PATH] = {0};
+    DWORD dwShort = GetShortPathNameA(strProt.c_str(), szShort, sizeof(szShort));
+    ASSERT_TRUE(dwShort > 0 && dwShort < sizeof(szShort));
+    ASSERT_NE(strProt, std::string(szShort));
+    ASSERT_TRUE(CreateHardLinkA((dir + "\\second.ini").c_str(), strProt.c_str(), NULL));
+    std::string strUpper = dir + "\\KAVLACUSTOM.INI";
+    CharUpperBuffA(&strUpper[0], (DWORD)strUpper.size());
+
+    char szOldDir[MAX_PATH] = {0};
+    ASSERT_NE(0u, GetCurrentDirectoryA(sizeof(szOldDir), szOldDir));
+    ASSERT_TRUE(SetCurrentDirectoryA(dir.c_str()));
+    struct { std::string strProt, strVrf; } const aCase[] = {
+        {strProt, strProt},                      // the same text
+        {strProt, strUpper},                     // another letter case
+        {"KavlaCustom.ini", ".\\KavlaCustom.ini"}, // relative, another spelling
+        {strProt, szShort},                      // the short name: the same file only by identity
+        {strProt, dir + "\\second.ini"},         // a second name of the same file
+    };
+    for (const auto& c : aCase) {
+        std::string strOut;
+        EXPECT_EQ(2, RunCapture(Tool("write \"" + c.strProt + "\" \"" + c.strVrf + "\""), strOut))
+            << c.strVrf << ": " << strOut;
+        EXPECT_TRUE(Contains(strOut, "are the same file")) << strOut;
+        EXPECT_EQ(strIni, kt::ReadBytes(strProt)) << c.strVrf;
+    }
+    SetCurrentDirectoryA(szOldDir);
+
+    // Another file in the folder is still written, and the settings file verifies with it.
+    std::string strOut;
+    EXPECT_EQ(0, RunCapture(Tool("write \"" + strProt + "\" \"" + dir + "\\KavlaCustom.vrf\""), strOut)) << strOut;
+    EXPECT_EQ(strIni, kt::ReadBytes(strProt));
+    EXPECT_EQ(1, CusIniVerify(dir.c_str()));
+    EXPECT_EQ(std::vector<std::string>({"KavlaCustom.ini", "KavlaCustom.vrf", "second.ini"}), kt::ListFolder(dir));
+}

@@ -10,6 +10,8 @@
 // included) so that it never shows in the process list; on a console the
 // typing is not echoed. Its bytes are taken as they come, which on a console
 // is the ANSI code page the setup program's password dialog uses too.
+// A password the dialog cannot produce is refused, and a stored text of one
+// counts as not decrypting: no one could ever type it.
 //
 // Exit codes: 0 done / decrypts (and matches); 1 refused, does not decrypt or
 // does not match; 2 wrong command line.
@@ -25,6 +27,9 @@ const int kExitOk = 0, kExitFail = 1, kExitUsage = 2;
 // With the 128-byte buffers of the setup program, 87 plain bytes are the most
 // a stored text can hold; the readers take at most 128 bytes of stored text.
 const DWORD kMaxPassword = 87;
+// The dialog's edit control takes 32 characters, however many bytes they
+// are in the ANSI code page (up to 64 in code page 936).
+const int kMaxDialogChars = 32;
 const size_t kMaxStoredText = 128;
 const size_t kMaxLine = 4096;
 
@@ -34,7 +39,8 @@ const char kUsage[] =
     "  kavlapwd check <stored-text>          reads a password from stdin, tells whether the text\n"
     "                                        decrypts and whether it decrypts to that password\n"
     "  kavlapwd decrypt-check <stored-text>  tells whether the text decrypts\n"
-    "The password is one line of at most 87 bytes; it is never taken from the command line.\n"
+    "The password is one line of at most 32 characters, as many as the password dialog takes;\n"
+    "it is never taken from the command line.\n"
     "exit codes: 0 ok, 1 refused / does not decrypt / does not match, 2 usage\n";
 
 const char* CipherText(int nCode)
@@ -87,6 +93,38 @@ bool ReadPasswordLine(std::string& strLine)
     return bOk;
 }
 
+// 1 when the password dialog can produce these bytes; otherwise 0 and the
+// reason in pszWhy. The dialog hands over what its edit control holds, in
+// the ANSI code page: whole characters, at most 32, and none below a space
+// or DEL (the control drops those when typed; Tab, Enter and Esc go to the
+// dialog). The byte limit matters only in a code page of three-byte
+// characters (UTF-8).
+int IsTypable(const char* pcText, DWORD dwLen, char* pszWhy, size_t nWhySize)
+{
+    WCHAR awcText[kMaxLine];
+    int nChars = 0, nOk = 0;
+    if (dwLen <= kMaxLine)
+        nChars = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, pcText, (int)dwLen, awcText, (int)kMaxLine);
+    bool bControl = false;
+    for (int i = 0; i < nChars; ++i)
+        bControl = bControl || awcText[i] < L' ' || awcText[i] == 0x7F;
+    if (nChars <= 0)
+        snprintf(pszWhy, nWhySize, "the password is not text in code page %u, which the password dialog uses",
+                 (unsigned)GetACP());
+    else if (nChars > kMaxDialogChars)
+        snprintf(pszWhy, nWhySize, "the password is %d characters; the password dialog takes at most %d", nChars,
+                 kMaxDialogChars);
+    else if (bControl)
+        snprintf(pszWhy, nWhySize, "the password holds a control character, which the password dialog cannot take");
+    else if (dwLen > kMaxPassword)
+        snprintf(pszWhy, nWhySize, "the password is %u bytes; at most %u bytes can be stored", (unsigned)dwLen,
+                 (unsigned)kMaxPassword);
+    else
+        nOk = 1;
+    SecureZeroMemory(awcText, sizeof(awcText));
+    return nOk;
+}
+
 void Forget(std::string& str)
 {
     if (!str.empty())
@@ -94,18 +132,19 @@ void Forget(std::string& str)
     str.clear();
 }
 
-// Reads the password and checks its length; prints the reason when refused.
+// Reads the password and checks that the dialog can take it; prints the
+// reason when refused.
 bool GetPassword(std::string& strPassword)
 {
+    char szWhy[160] = {0};
     bool bOk = ReadPasswordLine(strPassword);
     if (!bOk)
         fprintf(stderr, "kavlapwd: the password line is too long\n");
     else if (strPassword.empty())
         fprintf(stderr, "kavlapwd: the password is empty\n");
-    else if (strPassword.size() > kMaxPassword)
-        fprintf(stderr, "kavlapwd: the password is %u bytes; at most %u bytes can be stored\n",
-                (unsigned)strPassword.size(), (unsigned)kMaxPassword);
-    bOk = bOk && !strPassword.empty() && strPassword.size() <= kMaxPassword;
+    else if (!IsTypable(strPassword.data(), (DWORD)strPassword.size(), szWhy, sizeof(szWhy)))
+        fprintf(stderr, "kavlapwd: %s\n", szWhy);
+    bOk = bOk && !strPassword.empty() && !szWhy[0];
     if (!bOk)
         Forget(strPassword);
     return bOk;
@@ -131,10 +170,12 @@ int Encrypt()
 }
 
 // Decrypts the way the customisation reader does: into a zero-filled
-// 128-byte buffer. Prints the verdict; true when it decrypts.
+// 128-byte buffer. Prints the verdict; true when it decrypts to a password
+// the uninstall lock hands over and the dialog can be given.
 bool DecryptStored(const char* pszText, std::string& strPlain)
 {
     bool bOk = false;
+    char szWhy[160] = {0};
     const size_t nLen = strlen(pszText);
     BYTE abPlain[128];
     DWORD dwLen = sizeof(abPlain);
@@ -148,6 +189,8 @@ bool DecryptStored(const char* pszText, std::string& strPlain)
     } else if (dwLen == 0 || memchr(abPlain, 0, dwLen)) {
         // The reader keeps the text up to its first zero byte.
         printf("decrypts: no (the password is empty or holds a zero byte)\n");
+    } else if (!IsTypable((const char*)abPlain, dwLen, szWhy, sizeof(szWhy))) {
+        printf("decrypts: no (%s)\n", szWhy);
     } else {
         printf("decrypts: yes (%u bytes)\n", (unsigned)dwLen);
         strPlain.assign((const char*)abPlain, dwLen);

@@ -8,9 +8,10 @@
 //       checks the folder's four pairs and prints for each whether it
 //       verifies; exit code 0 when every pair present verifies.
 // Exit codes: 0 success, 1 a pair does not verify or the writer failed,
-// 2 usage error.
+// 2 usage error (also a verification file that is the protected file).
 #include "custom_doc.h"
 #include "file.h"
+#include "link.h"
 #include "verify.h"
 #include "xml_parser.h"
 #include <stdio.h>
@@ -47,6 +48,49 @@ const char* BaseName(const char* pszPath)
     return pszBase;
 }
 
+// The file's identity: volume serial and file index.
+bool GetFileIdentity(const char* pszPath, BY_HANDLE_FILE_INFORMATION* pInfo)
+{
+    HANDLE hFile = CreateFileA(pszPath, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    bool bOk = hFile != INVALID_HANDLE_VALUE && GetFileInformationByHandle(hFile, pInfo);
+    utl_CloseHandle(hFile);
+    return bOk;
+}
+
+// The full path as UTF-16, for the file system's own comparison of names.
+bool GetFullPathWide(const char* pszPath, std::wstring& strFull)
+{
+    char szFull[UTL_MAX_PATH + 1];
+    DWORD dwLen = GetFullPathNameA(pszPath, sizeof(szFull), szFull, NULL);
+    if (dwLen == 0 || dwLen >= sizeof(szFull))
+        return false;
+    int nWide = MultiByteToWideChar(CP_ACP, 0, szFull, (int)dwLen, NULL, 0);
+    if (nWide <= 0)
+        return false;
+    strFull.assign((size_t)nWide, L'\0');
+    return MultiByteToWideChar(CP_ACP, 0, szFull, (int)dwLen, &strFull[0], nWide) == nWide;
+}
+
+// 1 when both paths name one file. The writer reads the settings file and
+// then replaces its verification file, so that would leave the settings
+// file as 256 bytes of digest. Names are compared without regard to letter
+// case, as the file system does; when both exist, their identity also
+// catches other spellings of the same file (short names, another drive's
+// view, hard links).
+int IsSameFile(const char* pszProtected, const char* pszVrf)
+{
+    std::wstring strProt, strVrf;
+    if (GetFullPathWide(pszProtected, strProt) && GetFullPathWide(pszVrf, strVrf)
+        && CompareStringOrdinal(strProt.c_str(), (int)strProt.size(), strVrf.c_str(), (int)strVrf.size(), TRUE)
+               == CSTR_EQUAL)
+        return 1;
+    BY_HANDLE_FILE_INFORMATION infoProt, infoVrf;
+    return GetFileIdentity(pszProtected, &infoProt) && GetFileIdentity(pszVrf, &infoVrf)
+           && infoProt.dwVolumeSerialNumber == infoVrf.dwVolumeSerialNumber
+           && infoProt.nFileIndexHigh == infoVrf.nFileIndexHigh && infoProt.nFileIndexLow == infoVrf.nFileIndexLow;
+}
+
 int Write(const char* pszProtected, const char* pszVrfArg)
 {
     char szVrf[UTL_MAX_PATH] = {0};
@@ -79,6 +123,11 @@ int Write(const char* pszProtected, const char* pszVrfArg)
             fprintf(stderr, "kavlavrf: path too long: %s\n", pszProtected);
             return 2;
         }
+    }
+    if (IsSameFile(pszProtected, szVrf)) {
+        fprintf(stderr, "kavlavrf: %s and %s are the same file; the verification file must be another one\n",
+                pszProtected, szVrf);
+        return 2;
     }
     DWORD dwErr = 0;
     if (!CreateVrfFile(pszProtected, szVrf, &dwErr)) {

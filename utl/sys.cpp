@@ -53,8 +53,12 @@ int utl_GetSysDrive(const char* pszModule, char* pszBuf, DWORD dwSize)
         utl_Log(pszModule, "the len in is too small", 0);
         return 0;
     }
-    UINT uLen = GetSystemDirectoryA(pszBuf, 261);
-    if (uLen == 0 || uLen > 260)
+    // Callers give 261 bytes, but 260 are accepted: never offer the system
+    // more than the buffer holds. A result as large as the offer means the
+    // folder did not fit.
+    const UINT uOffer = dwSize < 261 ? (UINT)dwSize : 261;
+    UINT uLen = GetSystemDirectoryA(pszBuf, uOffer);
+    if (uLen == 0 || uLen >= uOffer)
         return 0;
     pszBuf[1] = '\0';
     return 1;

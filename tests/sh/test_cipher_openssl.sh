@@ -35,15 +35,15 @@ random_password() { # $1 bytes of printable ASCII without blanks
 # the stored format that does not depend on this program: "abc".
 [ "$(printf 'abc' | ossl_text)" = "M26MqW+1/1s=" ] || fail "openssl does not produce the expected text for abc"
 
-# Passwords: edge lengths around the 8-byte blocks, the longest one, GBK bytes,
-# and random ones of random length.
+# Passwords: edge lengths around the 8-byte blocks, the longest the password
+# dialog takes (32 characters), GBK bytes, and random ones of random length.
 printf '%s' "$(random_password 1)" > "$work/p1"
 printf '%s' "$(random_password 8)" > "$work/p2"
 printf '%s' "$(random_password 9)" > "$work/p3"
-printf '%s' "$(random_password 87)" > "$work/p4"
+printf '%s' "$(random_password 32)" > "$work/p4"
 printf '\xc4\xe3\xba\xc3%s' "$(random_password 5)" > "$work/p5"
 for i in 6 7 8; do
-  printf '%s' "$(random_password $(( (RANDOM % 87) + 1 )))" > "$work/p$i"
+  printf '%s' "$(random_password $(( (RANDOM % 32) + 1 )))" > "$work/p$i"
 done
 
 checked=0
