@@ -113,7 +113,7 @@ TEST(KavlaPackBuild, SetupIsProgramPaddingAndPayloadByteForByte)
     ASSERT_TRUE(kt::MakeDirs(strDir + "\\out"));
 
     ToolRun run = Tool("build " + Q(kt::DistPath("Setup.exe")) + " " + Q(strOut) + " " + Q(p.strDir) + " "
-                       + Q(strDir + "\\extra\\readme.txt"));
+                       + Q(strDir + "\\extra\\readme.txt") + " --allow-incomplete");
     ASSERT_EQ(0, run.nExit) << run.strErr;
     // Folder files sorted by name (byte order), then the single file.
     std::string strExpected = Padded(SetupBytes()) + kp::Header() + kp::Record("KavlaComponent.exe", "component")
@@ -131,7 +131,7 @@ TEST(KavlaPackBuild, SetupIsProgramPaddingAndPayloadByteForByte)
               "# 5 files, 100023 bytes, container at offset 3300000, ends with the end marker\n",
               list.strOut);
 
-    ToolRun verify = Tool("verify " + Q(strOut));
+    ToolRun verify = Tool("verify " + Q(strOut) + " --allow-incomplete");
     EXPECT_EQ(0, verify.nExit) << verify.strErr;
     EXPECT_EQ("# 5 files, 100023 bytes, container at offset 3300000, ends with the end marker\n", verify.strOut);
 
@@ -153,10 +153,10 @@ TEST(KavlaPackBuild, NoEndOptionEndsAtTheEndOfTheFile)
     std::string strProgram = Padded("MZ small program");
     ASSERT_TRUE(kt::WriteBytes(strDir + "\\prog.exe", strProgram));
     ToolRun run = Tool("build " + Q(strDir + "\\prog.exe") + " " + Q(strDir + "\\s.exe") + " " + Q(strDir + "\\a.txt")
-                       + " --no-end");
+                       + " --no-end --allow-incomplete");
     ASSERT_EQ(0, run.nExit) << run.strErr;
     EXPECT_TRUE(strProgram + kp::Header() + kp::Record("a.txt", "alpha") == kt::ReadBytes(strDir + "\\s.exe"));
-    ToolRun verify = Tool("verify " + Q(strDir + "\\s.exe"));
+    ToolRun verify = Tool("verify " + Q(strDir + "\\s.exe") + " --allow-incomplete");
     EXPECT_EQ(0, verify.nExit);
     EXPECT_NE(std::string::npos, verify.strOut.find("no end marker"));
 }
@@ -170,7 +170,8 @@ TEST(KavlaPackRefusals, ProgramLargerThanThePayloadOffset)
     std::string strDir = kt::NewTempFolder("big");
     ASSERT_TRUE(kt::WriteBytes(strDir + "\\prog.exe", std::string(PACK_SETUP_OFFSET + 1, 'P')));
     ASSERT_TRUE(kt::WriteBytes(strDir + "\\a.txt", "a"));
-    ToolRun run = Tool("build " + Q(strDir + "\\prog.exe") + " " + Q(strDir + "\\s.exe") + " " + Q(strDir + "\\a.txt"));
+    ToolRun run = Tool("build " + Q(strDir + "\\prog.exe") + " " + Q(strDir + "\\s.exe") + " " + Q(strDir + "\\a.txt")
+                       + " --allow-incomplete");
     EXPECT_EQ(1, run.nExit);
     EXPECT_NE(std::string::npos, run.strErr.find("is 3300001 bytes, larger than the 3300000 bytes"));
     EXPECT_EQ((std::vector<std::string>{"a.txt", "prog.exe"}), kt::ListFolder(strDir));
@@ -196,7 +197,7 @@ TEST(KavlaPackRefusals, PayloadNamesTheReaderWouldRefuseOrConfuse)
         for (const std::string& strFile : c.files)
             ASSERT_TRUE(kt::WriteBytes(strDir + "\\" + strFile, "x"));
         ASSERT_TRUE(kt::WriteBytes(strDir + "\\s.exe", "OLD"));
-        std::string strArgs = "build " + Q(kt::DistPath("Setup.exe")) + " " + Q(strDir + "\\s.exe");
+        std::string strArgs = "build " + Q(kt::DistPath("Setup.exe")) + " " + Q(strDir + "\\s.exe") + " --allow-incomplete";
         for (const std::string& strIn : c.inputs)
             strArgs += " " + Q(strDir + "\\" + strIn);
         ToolRun run = Tool(strArgs);
@@ -218,7 +219,7 @@ TEST(KavlaPackRefusals, FailureMidwayLeavesNoHalfWrittenOutput)
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     ASSERT_NE(INVALID_HANDLE_VALUE, h);
     ToolRun run = Tool("build " + Q(kt::DistPath("Setup.exe")) + " " + Q(strDir + "\\out\\s.exe") + " "
-                       + Q(strDir + "\\p"));
+                       + Q(strDir + "\\p") + " --allow-incomplete");
     CloseHandle(h);
     EXPECT_EQ(156, run.nExit);
     EXPECT_NE(std::string::npos, run.strErr.find("b.txt: error 156"));
@@ -234,7 +235,8 @@ TEST(KavlaPackRefusals, ProgramThatFailsToReadIsNotPaddedOver)
     ASSERT_TRUE(kt::WriteBytes(strDir + "\\out\\s.exe", "OLD"));
     // A file that opens and has a size, but whose first read fails: the
     // memory of the tool's own process, as Wine shows it on drive Z:.
-    ToolRun run = Tool("build Z:\\proc\\self\\mem " + Q(strDir + "\\out\\s.exe") + " " + Q(strDir + "\\a.txt"));
+    ToolRun run = Tool("build Z:\\proc\\self\\mem " + Q(strDir + "\\out\\s.exe") + " " + Q(strDir + "\\a.txt")
+                       + " --allow-incomplete");
     EXPECT_EQ(1, run.nExit) << run.strOut;
     EXPECT_NE(std::string::npos, run.strErr.find("kavlapack: build: cannot read the setup program Z:\\proc\\self\\mem at byte 0 (error "))
         << run.strErr;
@@ -243,7 +245,8 @@ TEST(KavlaPackRefusals, ProgramThatFailsToReadIsNotPaddedOver)
     EXPECT_EQ((std::vector<std::string>{"s.exe"}), kt::ListFolder(strDir + "\\out"));
     // Without an old output nothing at all is left.
     ASSERT_TRUE(kt::MakeDirs(strDir + "\\new"));
-    ToolRun fresh = Tool("build Z:\\proc\\self\\mem " + Q(strDir + "\\new\\s.exe") + " " + Q(strDir + "\\a.txt"));
+    ToolRun fresh = Tool("build Z:\\proc\\self\\mem " + Q(strDir + "\\new\\s.exe") + " " + Q(strDir + "\\a.txt")
+                         + " --allow-incomplete");
     EXPECT_EQ(1, fresh.nExit);
     EXPECT_NE(std::string::npos, fresh.strErr.find("cannot read the setup program")) << fresh.strErr;
     EXPECT_TRUE(kt::ListFolder(strDir + "\\new").empty());
@@ -323,7 +326,7 @@ TEST(KavlaPackRead, ARunningProgramExtractsItsOwnPayload)
     std::string strDir = kt::NewTempFolder("self");
     ASSERT_TRUE(kt::WriteBytes(strDir + "\\d.txt", "payload of a running program"));
     ToolRun build = Tool("build " + Q(kt::DistPath("kavlapack.exe")) + " " + Q(strDir + "\\kp.exe") + " "
-                         + Q(strDir + "\\d.txt"));
+                         + Q(strDir + "\\d.txt") + " --allow-incomplete");
     ASSERT_EQ(0, build.nExit) << build.strErr;
     ToolRun self = Tool("extract " + Q(strDir + "\\kp.exe") + " " + Q(strDir + "\\x"), strDir + "\\kp.exe");
     EXPECT_EQ(0, self.nExit) << self.strErr;
