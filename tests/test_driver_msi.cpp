@@ -22,7 +22,7 @@ std::string MarkerCarrier(const std::string& strMarker)
     kt::Payload payload(strMarker);
     payload.Add(strMarker, "payload of " + strMarker);
     std::string strOut = kt::NewTempFolder(strMarker + "_out") + "\\carrier.bin";
-    EXPECT_TRUE(payload.BuildCarrier(kt::DistPath("Setup.exe"), strOut));
+    EXPECT_TRUE(payload.BuildCarrier(kt::DistPath("Setup.exe"), strOut, true));
     return strOut;
 }
 

@@ -1,11 +1,14 @@
 // The administrators' tool run as a process: a built setup compared byte
 // for byte with the tests' own encoder, its listing, extraction and check,
-// and refusals that leave no half-written output behind.
+// refusals that leave no half-written output behind, and the checks of a
+// payload against what the install driver does with it.
 #include <gtest/gtest.h>
+#include "driver_runs.h"
 #include "pack.h"
 #include "pack_bytes.h"
 #include "testutil.h"
 #include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -98,6 +101,33 @@ Payload MakePayload(const std::string& strDir)
     return p;
 }
 
+// A line "kavlapack: <kind>: ..." naming the file and giving the reason.
+bool HasFinding(const std::string& strErr, const std::string& strKind, const std::string& strFile,
+                const std::string& strReason)
+{
+    std::istringstream in(strErr);
+    std::string strLine;
+    while (std::getline(in, strLine))
+        if (strLine.rfind("kavlapack: " + strKind + ": ", 0) == 0 && strLine.find(strFile) != std::string::npos
+            && strLine.find(strReason) != std::string::npos)
+            return true;
+    return false;
+}
+
+// What the install driver takes without a complaint: both programs, the real
+// 7za.exe with real archives, a component container and a profile file.
+kt::Payload CompletePayload(const std::string& strTag)
+{
+    kt::Payload p(strTag);
+    p.AddStandins();
+    p.AddSevenZa();
+    p.AddSevenZip("Qt.7z", "Qt", kt::StandardQtFiles());
+    p.AddSevenZip("WebCmdCustomCfg.7z", "WebCmdCustomCfg", kt::StandardCmdCfgFiles());
+    p.AddComponentPack(kt::StandardComponentFiles());
+    p.Add("office-cfg.xml", "<cfg name=\"office\"/>\r\n");
+    return p;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -113,7 +143,7 @@ TEST(KavlaPackBuild, SetupIsProgramPaddingAndPayloadByteForByte)
     ASSERT_TRUE(kt::MakeDirs(strDir + "\\out"));
 
     ToolRun run = Tool("build " + Q(kt::DistPath("Setup.exe")) + " " + Q(strOut) + " " + Q(p.strDir) + " "
-                       + Q(strDir + "\\extra\\readme.txt"));
+                       + Q(strDir + "\\extra\\readme.txt") + " --allow-incomplete");
     ASSERT_EQ(0, run.nExit) << run.strErr;
     // Folder files sorted by name (byte order), then the single file.
     std::string strExpected = Padded(SetupBytes()) + kp::Header() + kp::Record("KavlaComponent.exe", "component")
@@ -131,7 +161,7 @@ TEST(KavlaPackBuild, SetupIsProgramPaddingAndPayloadByteForByte)
               "# 5 files, 100023 bytes, container at offset 3300000, ends with the end marker\n",
               list.strOut);
 
-    ToolRun verify = Tool("verify " + Q(strOut));
+    ToolRun verify = Tool("verify " + Q(strOut) + " --allow-incomplete");
     EXPECT_EQ(0, verify.nExit) << verify.strErr;
     EXPECT_EQ("# 5 files, 100023 bytes, container at offset 3300000, ends with the end marker\n", verify.strOut);
 
@@ -153,10 +183,10 @@ TEST(KavlaPackBuild, NoEndOptionEndsAtTheEndOfTheFile)
     std::string strProgram = Padded("MZ small program");
     ASSERT_TRUE(kt::WriteBytes(strDir + "\\prog.exe", strProgram));
     ToolRun run = Tool("build " + Q(strDir + "\\prog.exe") + " " + Q(strDir + "\\s.exe") + " " + Q(strDir + "\\a.txt")
-                       + " --no-end");
+                       + " --no-end --allow-incomplete");
     ASSERT_EQ(0, run.nExit) << run.strErr;
     EXPECT_TRUE(strProgram + kp::Header() + kp::Record("a.txt", "alpha") == kt::ReadBytes(strDir + "\\s.exe"));
-    ToolRun verify = Tool("verify " + Q(strDir + "\\s.exe"));
+    ToolRun verify = Tool("verify " + Q(strDir + "\\s.exe") + " --allow-incomplete");
     EXPECT_EQ(0, verify.nExit);
     EXPECT_NE(std::string::npos, verify.strOut.find("no end marker"));
 }
@@ -170,7 +200,8 @@ TEST(KavlaPackRefusals, ProgramLargerThanThePayloadOffset)
     std::string strDir = kt::NewTempFolder("big");
     ASSERT_TRUE(kt::WriteBytes(strDir + "\\prog.exe", std::string(PACK_SETUP_OFFSET + 1, 'P')));
     ASSERT_TRUE(kt::WriteBytes(strDir + "\\a.txt", "a"));
-    ToolRun run = Tool("build " + Q(strDir + "\\prog.exe") + " " + Q(strDir + "\\s.exe") + " " + Q(strDir + "\\a.txt"));
+    ToolRun run = Tool("build " + Q(strDir + "\\prog.exe") + " " + Q(strDir + "\\s.exe") + " " + Q(strDir + "\\a.txt")
+                       + " --allow-incomplete");
     EXPECT_EQ(1, run.nExit);
     EXPECT_NE(std::string::npos, run.strErr.find("is 3300001 bytes, larger than the 3300000 bytes"));
     EXPECT_EQ((std::vector<std::string>{"a.txt", "prog.exe"}), kt::ListFolder(strDir));
@@ -196,7 +227,7 @@ TEST(KavlaPackRefusals, PayloadNamesTheReaderWouldRefuseOrConfuse)
         for (const std::string& strFile : c.files)
             ASSERT_TRUE(kt::WriteBytes(strDir + "\\" + strFile, "x"));
         ASSERT_TRUE(kt::WriteBytes(strDir + "\\s.exe", "OLD"));
-        std::string strArgs = "build " + Q(kt::DistPath("Setup.exe")) + " " + Q(strDir + "\\s.exe");
+        std::string strArgs = "build " + Q(kt::DistPath("Setup.exe")) + " " + Q(strDir + "\\s.exe") + " --allow-incomplete";
         for (const std::string& strIn : c.inputs)
             strArgs += " " + Q(strDir + "\\" + strIn);
         ToolRun run = Tool(strArgs);
@@ -218,7 +249,7 @@ TEST(KavlaPackRefusals, FailureMidwayLeavesNoHalfWrittenOutput)
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     ASSERT_NE(INVALID_HANDLE_VALUE, h);
     ToolRun run = Tool("build " + Q(kt::DistPath("Setup.exe")) + " " + Q(strDir + "\\out\\s.exe") + " "
-                       + Q(strDir + "\\p"));
+                       + Q(strDir + "\\p") + " --allow-incomplete");
     CloseHandle(h);
     EXPECT_EQ(156, run.nExit);
     EXPECT_NE(std::string::npos, run.strErr.find("b.txt: error 156"));
@@ -234,7 +265,8 @@ TEST(KavlaPackRefusals, ProgramThatFailsToReadIsNotPaddedOver)
     ASSERT_TRUE(kt::WriteBytes(strDir + "\\out\\s.exe", "OLD"));
     // A file that opens and has a size, but whose first read fails: the
     // memory of the tool's own process, as Wine shows it on drive Z:.
-    ToolRun run = Tool("build Z:\\proc\\self\\mem " + Q(strDir + "\\out\\s.exe") + " " + Q(strDir + "\\a.txt"));
+    ToolRun run = Tool("build Z:\\proc\\self\\mem " + Q(strDir + "\\out\\s.exe") + " " + Q(strDir + "\\a.txt")
+                       + " --allow-incomplete");
     EXPECT_EQ(1, run.nExit) << run.strOut;
     EXPECT_NE(std::string::npos, run.strErr.find("kavlapack: build: cannot read the setup program Z:\\proc\\self\\mem at byte 0 (error "))
         << run.strErr;
@@ -243,7 +275,8 @@ TEST(KavlaPackRefusals, ProgramThatFailsToReadIsNotPaddedOver)
     EXPECT_EQ((std::vector<std::string>{"s.exe"}), kt::ListFolder(strDir + "\\out"));
     // Without an old output nothing at all is left.
     ASSERT_TRUE(kt::MakeDirs(strDir + "\\new"));
-    ToolRun fresh = Tool("build Z:\\proc\\self\\mem " + Q(strDir + "\\new\\s.exe") + " " + Q(strDir + "\\a.txt"));
+    ToolRun fresh = Tool("build Z:\\proc\\self\\mem " + Q(strDir + "\\new\\s.exe") + " " + Q(strDir + "\\a.txt")
+                         + " --allow-incomplete");
     EXPECT_EQ(1, fresh.nExit);
     EXPECT_NE(std::string::npos, fresh.strErr.find("cannot read the setup program")) << fresh.strErr;
     EXPECT_TRUE(kt::ListFolder(strDir + "\\new").empty());
@@ -323,10 +356,140 @@ TEST(KavlaPackRead, ARunningProgramExtractsItsOwnPayload)
     std::string strDir = kt::NewTempFolder("self");
     ASSERT_TRUE(kt::WriteBytes(strDir + "\\d.txt", "payload of a running program"));
     ToolRun build = Tool("build " + Q(kt::DistPath("kavlapack.exe")) + " " + Q(strDir + "\\kp.exe") + " "
-                         + Q(strDir + "\\d.txt"));
+                         + Q(strDir + "\\d.txt") + " --allow-incomplete");
     ASSERT_EQ(0, build.nExit) << build.strErr;
     ToolRun self = Tool("extract " + Q(strDir + "\\kp.exe") + " " + Q(strDir + "\\x"), strDir + "\\kp.exe");
     EXPECT_EQ(0, self.nExit) << self.strErr;
     EXPECT_EQ("payload of a running program", kt::ReadBytes(strDir + "\\x\\d.txt"));
 }
 
+
+// ---------------------------------------------------------------------------
+// Checks against what the install driver does with each payload file
+
+TEST(KavlaPackChecks, EachFindingOnThePayloadThatHasIt)
+{
+    KT_SKIP_IF_EMULATED();
+    kt::Payload good = CompletePayload("checks");
+    std::vector<std::string> goodNames = good.Names();
+    std::sort(goodNames.begin(), goodNames.end());
+    std::string strCmdCfg = kt::ReadBytes(good.PathOf("WebCmdCustomCfg.7z"));
+    struct Case {
+        const char* pszWhy;
+        std::vector<std::string> omitted;                           // files of the complete payload
+        std::vector<std::pair<std::string, std::string>> added;     // records after them, in this order
+        const char* pszKind;                                        // "error", "warning", "" clean
+        const char* pszFile;
+        const char* pszReason;
+        int nVerifyExit;
+        bool bBuild;            // false: no file can carry the record, or build never writes the bytes
+        bool bEnd;
+        std::string strTail;    // bytes after the end marker
+    };
+    const Case cases[] = {
+        {"complete", {}, {}, "", "", "", 0, true, true, ""},
+        {"no service", {"pymApxSvr.exe"}, {}, "error", "pymApxSvr.exe", "missing from the payload; the setup would end with 355", 1, true, true, ""},
+        {"no installer", {"KavlaSetup.exe"}, {}, "error", "KavlaSetup.exe", "missing from the payload; the setup would end with 357", 1, true, true, ""},
+        {"letter case", {}, {{"KAVLASETUP.EXE", "other"}}, "error", "KAVLASETUP.EXE", "two payload files are named KavlaSetup.exe on Windows", 1, true, true, ""},
+        // KavlaSetup.exe, made before it, got that short name; ~2 is nobody's.
+        {"short name", {}, {{"KAVLAS~1.EXE", "other"}}, "error", "KAVLAS~1.EXE", "named KAVLAS~1.EXE on Windows (with ", 1, true, true, ""},
+        {"free short name", {}, {{"KAVLAS~2.EXE", "other"}}, "", "", "", 0, true, true, ""},
+        {"component", {"KavlaComponent.exe"}, {{"KavlaComponent.exe", "a file that is no container"}}, "error", "KavlaComponent.exe", "not a whole container: error 160: no Payload Pack header at this offset; the setup would end with 160", 1, true, true, ""},
+        {"climbing name", {}, {{"..\\evil.txt", "x"}}, "error", "Setup.exe", "does not read: error 165", 165, false, true, ""},
+        {"no 7za", {"7za.exe"}, {}, "warning", "Qt.7z", "there is no 7za.exe to extract it; the setup would record 112", 0, true, true, ""},
+        {"Qt.7z", {"Qt.7z"}, {{"Qt.7z", "no archive"}}, "warning", "Qt.7z", "7za.exe cannot list it (exit 2); the setup would record 112", 0, true, true, ""},
+        {"cut archive", {"WebCmdCustomCfg.7z"}, {{"WebCmdCustomCfg.7z", strCmdCfg.substr(0, strCmdCfg.size() / 2)}}, "warning", "WebCmdCustomCfg.7z", "cannot list it (exit 2); the setup would log \"unpack managecfg fail!\"", 0, true, true, ""},
+        {"profile", {}, {{"plaincfg.xml", "<cfg/>"}}, "warning", "plaincfg.xml", "holds \"cfg.xml\" but no \"-\"", 0, true, true, ""},
+        {"no end marker", {}, {}, "warning", "Setup.exe", "no end marker", 0, true, false, ""},
+        {"tail", {}, {}, "warning", "Setup.exe", "4 bytes follow the end marker", 0, false, true, "tail"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhy);
+        std::string strDir = kt::NewTempFolder("check");
+        struct Record {
+            std::string strName, strPath, strBytes;
+        };
+        std::vector<Record> records;
+        for (const std::string& strName : goodNames)
+            if (std::find(c.omitted.begin(), c.omitted.end(), strName) == c.omitted.end())
+                records.push_back({strName, good.PathOf(strName), kt::ReadBytes(good.PathOf(strName))});
+        for (size_t i = 0; i < c.added.size(); ++i) {
+            std::string strPath = strDir + "\\add" + std::to_string(i) + "\\" + c.added[i].first;
+            ASSERT_TRUE(!c.bBuild || kt::WriteBytes(strPath, c.added[i].second));
+            records.push_back({c.added[i].first, strPath, c.added[i].second});
+        }
+        std::string strKind = *c.pszKind ? c.pszKind : "none";
+        bool bError = strKind == "error";
+        auto Expect = [&](const ToolRun& run) {
+            if (strKind == "none")
+                EXPECT_NE(std::string::npos, run.strErr.find("kavlapack: 0 errors, 0 warnings\n")) << run.strErr;
+            else
+                EXPECT_TRUE(HasFinding(run.strErr, strKind, c.pszFile, c.pszReason)) << run.strErr;
+        };
+
+        // build: an error leaves no file, a warning only with --strict.
+        std::string strInputs;
+        for (const auto& r : records)
+            strInputs += " " + Q(r.strPath);
+        for (int bStrict = 0; c.bBuild && bStrict < 2; ++bStrict) {
+            std::string strOut = strDir + "\\out" + std::to_string(bStrict);
+            ASSERT_TRUE(kt::MakeDirs(strOut));
+            ToolRun run = Tool("build " + Q(kt::DistPath("Setup.exe")) + " " + Q(strOut + "\\Setup.exe") + strInputs
+                               + (c.bEnd ? "" : " --no-end") + (bStrict ? " --strict" : ""));
+            bool bRefused = bError || (bStrict && strKind == "warning");
+            EXPECT_EQ(bRefused ? 1 : 0, run.nExit) << "build, strict " << bStrict;
+            Expect(run);
+            EXPECT_EQ(bRefused ? std::vector<std::string>{} : std::vector<std::string>{"Setup.exe"},
+                      kt::ListFolder(strOut));
+        }
+
+        // verify: the same records in a setup of the tests' own encoder.
+        std::string strSetup = Padded(SetupBytes()) + kp::Header();
+        for (const auto& r : records)
+            strSetup += kp::Record(r.strName, r.strBytes);
+        strSetup += (c.bEnd ? kp::EndMarker() : "") + c.strTail;
+        ASSERT_TRUE(kt::WriteBytes(strDir + "\\v\\Setup.exe", strSetup));
+        ToolRun verify = Tool("verify " + Q(strDir + "\\v\\Setup.exe"));
+        EXPECT_EQ(c.nVerifyExit, verify.nExit) << "verify";
+        Expect(verify);
+        ToolRun strict = Tool("verify " + Q(strDir + "\\v\\Setup.exe") + " --strict");
+        EXPECT_EQ(strKind == "warning" ? 1 : c.nVerifyExit, strict.nExit) << "verify --strict";
+    }
+}
+
+TEST(KavlaPackChecks, ComponentFolderAndTheSameSetupFromTheSameFiles)
+{
+    KT_SKIP_IF_EMULATED();
+    kt::Payload good = CompletePayload("repeat");
+    good.Remove("KavlaComponent.exe");
+    std::vector<std::string> names = good.Names();
+    std::string astrRound[2] = {kt::NewTempFolder("repeat_a"), kt::NewTempFolder("repeat_b")};
+    std::string astrSetup[2];
+    for (int r = 0; r < 2; ++r) {
+        // The same files, made in the opposite order the second time.
+        const std::string& strRound = astrRound[r];
+        if (r)
+            std::reverse(names.begin(), names.end());
+        for (const std::string& strName : names)
+            ASSERT_TRUE(kt::WriteBytes(strRound + "\\payload\\" + strName, kt::ReadBytes(good.PathOf(strName))));
+        for (const auto& kv : kt::StandardComponentFiles())
+            ASSERT_TRUE(kt::WriteBytes(strRound + "\\component\\" + kv.first, kv.second));
+        ToolRun run = Tool("build " + Q(kt::DistPath("Setup.exe")) + " " + Q(strRound + "\\Setup.exe") + " "
+                           + Q(strRound + "\\payload") + " --component " + Q(strRound + "\\component"));
+        EXPECT_EQ(0, run.nExit) << run.strErr;
+        EXPECT_NE(std::string::npos, run.strErr.find("kavlapack: 0 errors, 0 warnings\n")) << run.strErr;
+        // Nothing of the component's making is left beside the output.
+        EXPECT_EQ((std::vector<std::string>{"Setup.exe", "component", "payload"}), kt::ListFolder(strRound));
+        astrSetup[r] = kt::ReadBytes(strRound + "\\Setup.exe");
+    }
+    EXPECT_TRUE(astrSetup[0] == astrSetup[1]) << "two builds of the same files differ";
+    // The component: the folder's files in name order, a container ending with its file, last before the marker.
+    std::string strComponent = kp::Header();
+    for (const auto& kv : kt::StandardComponentFiles())
+        strComponent += kp::Record(kv.first, kv.second);
+    std::string strTail = kp::Record("KavlaComponent.exe", strComponent) + kp::EndMarker();
+    EXPECT_EQ(astrSetup[0].size() - strTail.size(), astrSetup[0].rfind(strTail));
+    ToolRun verify = Tool("verify " + Q(astrRound[0] + "\\Setup.exe"));
+    EXPECT_EQ(0, verify.nExit) << verify.strErr;
+    EXPECT_NE(std::string::npos, verify.strErr.find("kavlapack: 0 errors, 0 warnings\n")) << verify.strErr;
+}

@@ -194,9 +194,11 @@ void Payload::AddStandard()
 
 std::vector<std::string> Payload::Names() const { return m_names; }
 
-bool Payload::BuildCarrier(const std::string& strBase, const std::string& strOut) const
+bool Payload::BuildCarrier(const std::string& strBase, const std::string& strOut, bool bIncomplete) const
 {
     std::string strCmd = "\"" + DistPath("kavlapack.exe") + "\" build \"" + strBase + "\" \"" + strOut + "\"";
+    if (bIncomplete)
+        strCmd += " --allow-incomplete";
     for (const std::string& strName : m_names)
         strCmd += " \"" + PathOf(strName) + "\"";
     int nExit = Run(strCmd, 120000);

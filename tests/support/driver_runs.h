@@ -52,7 +52,8 @@ public:
     void AddStandard();
     std::vector<std::string> Names() const;
     // The payload tool: base program padded to 3,300,000, the records, the end marker.
-    bool BuildCarrier(const std::string& strBase, const std::string& strOut) const;
+    // bIncomplete: the payload lacks a program on purpose (--allow-incomplete).
+    bool BuildCarrier(const std::string& strBase, const std::string& strOut, bool bIncomplete = false) const;
 
 private:
     std::string m_strFolder;
