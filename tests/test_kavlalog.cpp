@@ -73,7 +73,7 @@ bool HasEntry(const std::string& strText, const std::string& strStem, const std:
 int RunSetup(const kt::Payload& payload, const std::string& strTag)
 {
     std::string strCarrier = kt::NewTempFolder(strTag) + "\\Setup.exe";
-    if (!payload.BuildCarrier(kt::DistPath("Setup.exe"), strCarrier))
+    if (!payload.BuildCarrier(kt::DistPath("Setup.exe"), strCarrier, true))
         return -2;
     return kt::RunCarrier(strCarrier, std::string(kt::kDownloads) + "\\Setup.exe", RUN_TIMEOUT_MS);
 }

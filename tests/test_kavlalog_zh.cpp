@@ -25,7 +25,7 @@ TEST(KavlaLogZh, FailedRunIsJudgedInChinese)
     payload.AddStandard();
     payload.Remove("pymApxSvr.exe");
     std::string strCarrier = kt::NewTempFolder("nopym_zh_out") + "\\Setup.exe";
-    ASSERT_TRUE(payload.BuildCarrier(kt::DistPath("Setup.exe"), strCarrier));
+    ASSERT_TRUE(payload.BuildCarrier(kt::DistPath("Setup.exe"), strCarrier, true));
     ASSERT_EQ(0, kt::RunCarrier(strCarrier, std::string(kt::kDownloads) + "\\Setup.exe", 180000));
 
     std::string strOut;
