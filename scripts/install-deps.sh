@@ -63,10 +63,19 @@ if [ ${#missing[@]} -gt 0 ] || [ "${updated:-1}" = 0 ] \
   export DEBIAN_FRONTEND=noninteractive
   # An index that still fails after the tries is left at its old copy: the
   # install below fails by itself if a package it needs is not listed.
-  retry apt-get "${apt_opts[@]}" update -qq \
-    || echo "install-deps: some package lists could not be updated; going on" >&2
+  # When the index that is missing is the security archive's for one
+  # architecture only, the pairs of a multiarch library no longer match (the
+  # 64-bit one from the security archive, the 32-bit one from the release):
+  # the install then takes every package from the point release instead.
+  pin=()
+  if ! retry apt-get "${apt_opts[@]}" update -qq; then
+    echo "install-deps: some package lists could not be updated; going on with the point release" >&2
+    prefs=$(mktemp)
+    printf 'Package: *\nPin: release l=Debian-Security\nPin-Priority: 99\n' > "$prefs"
+    pin=(-o "Dir::Etc::Preferences=$prefs")
+  fi
   [ ${#missing[@]} -eq 0 ] \
-    || retry apt-get "${apt_opts[@]}" install -y -qq --no-install-recommends "${missing[@]}"
+    || retry apt-get "${apt_opts[@]}" "${pin[@]}" install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
 # zh_CN.UTF-8 so that Wine converts Chinese texts through code page 936.
