@@ -3,7 +3,8 @@
 #   harness.sh stop     stop the harness's Xvfb and wineservers
 #   harness.sh prefix   make the base prefix now
 harness_env() {
-  export WINEDEBUG=-all
+  # KAVLA_WINEDEBUG=warn+heap (say) turns Wine's own checks on for one run.
+  export WINEDEBUG=${KAVLA_WINEDEBUG:--all}
   export WINEDLLOVERRIDES="mscoree,mshtml="
   local top
   top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
