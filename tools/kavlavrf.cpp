@@ -51,8 +51,7 @@ const char* BaseName(const char* pszPath)
 // The file's identity: volume serial and file index.
 bool GetFileIdentity(const char* pszPath, BY_HANDLE_FILE_INFORMATION* pInfo)
 {
-    HANDLE hFile = CreateFileA(pszPath, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    HANDLE hFile = utl_OpenShared(pszPath, FILE_READ_ATTRIBUTES, FILE_FLAG_BACKUP_SEMANTICS);
     bool bOk = hFile != INVALID_HANDLE_VALUE && GetFileInformationByHandle(hFile, pInfo);
     utl_CloseHandle(hFile);
     return bOk;

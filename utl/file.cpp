@@ -7,14 +7,6 @@
 
 namespace {
 
-void CloseFind(HANDLE& hFind)
-{
-    if (hFind != INVALID_HANDLE_VALUE) {
-        FindClose(hFind);
-        hFind = INVALID_HANDLE_VALUE;
-    }
-}
-
 bool IsDotEntry(const char* pszName)
 {
     return strcmp(pszName, ".") == 0 || strcmp(pszName, "..") == 0;
@@ -37,7 +29,7 @@ int AnyEntry(const char* pszPath, bool bWantFolder)
             break;
         }
     } while (FindNextFileA(hFind, &fd));
-    CloseFind(hFind);
+    utl_CloseFind(hFind);
     return nFound;
 }
 
@@ -99,7 +91,7 @@ int utl_ForEachEntry(const char* pszFolder, const char* pszPattern, EntryFn pfnE
         if (!IsDotEntry(fd.cFileName) && utl_PathJoin(szEntry, sizeof(szEntry), pszFolder, fd.cFileName))
             pfnEntry(pvCtx, szEntry, &fd);
     } while (FindNextFileA(hFind, &fd));
-    CloseFind(hFind);
+    utl_CloseFind(hFind);
     return 1;
 }
 
