@@ -242,6 +242,15 @@ int utl_CopyFileOver(const char* pszSrc, const char* pszDst)
     return bOk;
 }
 
+int utl_CopyInto(const char* pszSrcFolder, const char* pszDstFolder, const char* pszName)
+{
+    char szSrc[UTL_MAX_PATH], szDst[UTL_MAX_PATH];
+    if (!utl_PathJoin(szSrc, sizeof(szSrc), pszSrcFolder, pszName)
+        || !utl_PathJoin(szDst, sizeof(szDst), pszDstFolder, pszName))
+        return 0;
+    return utl_CopyFileOver(szSrc, szDst);
+}
+
 int utl_CreateFolderChain(const char* pszFolder, DWORD* pdwErr)
 {
     DWORD dwErr = ERROR_INVALID_PARAMETER;

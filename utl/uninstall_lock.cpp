@@ -8,7 +8,7 @@
 #include "file.h"
 #include "log.h"
 #include "reg.h"
-#include "verify.h"
+#include "reginfo.h"
 #include "xml_parser.h"
 #include <string.h>
 #include <string>
@@ -75,16 +75,25 @@ int ChooseSource(const char* pszModule, const char* pszRegInfo)
     return nSrc;
 }
 
+// The pair's document in reginfo read into its record with pfnRead; a
+// document that cannot be read leaves the record's initial values.
+template <typename Info>
+void ReadDocument(const char* pszRegInfo, VrfWhich eWhich, int (CCustomXmlParse::*pfnRead)(const char*, Info&),
+                  Info& info)
+{
+    char szPath[UTL_MAX_PATH];
+    if (utl_PathJoin(szPath, sizeof(szPath), pszRegInfo, g_aVrfPairs[eWhich].pszProtected)) {
+        CCustomXmlParse parser;
+        (parser.*pfnRead)(szPath, info);
+    }
+}
+
 // KavlaCustom.xml holds the password encrypted, its reader hands it over
 // decrypted, and the dialog compares encrypted texts: encrypt it again.
 DWORD ReadCustomXml(const char* pszModule, const char* pszRegInfo, char* pszPwdBuf)
 {
-    char szPath[UTL_MAX_PATH];
     CusFunctionsInfo info;
-    if (utl_PathJoin(szPath, sizeof(szPath), pszRegInfo, "KavlaCustom.xml")) {
-        CCustomXmlParse parser;
-        parser.ReadFunctions(szPath, info);
-    }
+    ReadDocument(pszRegInfo, VRF_CUSTOM_XML, &CCustomXmlParse::ReadFunctions, info);
     if (info.uninstall == 1 && !info.uninstallPassword.empty()) {
         char szText[PWD_TEXT_MAX + 1] = {0};
         // A password too long for a stored text leaves the buffer empty: the
@@ -103,12 +112,8 @@ DWORD ReadCustomXml(const char* pszModule, const char* pszRegInfo, char* pszPwdB
 
 DWORD ReadUninstallXml(const char* pszModule, const char* pszRegInfo, char* pszPwdBuf)
 {
-    char szPath[UTL_MAX_PATH];
     CusUninstallInfo info;
-    if (utl_PathJoin(szPath, sizeof(szPath), pszRegInfo, "KavlaUninstallInfo.xml")) {
-        CCustomXmlParse parser;
-        parser.ReadUninstallInfo(szPath, info);
-    }
+    ReadDocument(pszRegInfo, VRF_UNINSTALL_XML, &CCustomXmlParse::ReadUninstallInfo, info);
     if (info.uninstall == 1 && !info.uninstallPass.empty()) {
         CopyPwdText(pszPwdBuf, info.uninstallPass.c_str());
         LockLog(pszModule, "Get UninstallPwd from KavlaUninstallInfo.xml succ.");
@@ -117,8 +122,9 @@ DWORD ReadUninstallXml(const char* pszModule, const char* pszRegInfo, char* pszP
 }
 
 // Both INI files keep the flag and the stored text in section "Functions".
-DWORD ReadIni(const char* pszModule, const char* pszRegInfo, const char* pszName, char* pszPwdBuf)
+DWORD ReadIni(const char* pszModule, const char* pszRegInfo, VrfWhich eWhich, char* pszPwdBuf)
 {
+    const char* pszName = g_aVrfPairs[eWhich].pszProtected;
     char szPath[UTL_MAX_PATH];
     if (!utl_PathJoin(szPath, sizeof(szPath), pszRegInfo, pszName))
         return 0;
@@ -179,10 +185,10 @@ int IsUninstallPrompt(const char* pszModule, char* pszPwdBuf)
         dwFlag = ReadUninstallXml(pszModule, szRegInfo, pszPwdBuf);
         break;
     case SRC_CUSTOM_INI:
-        dwFlag = ReadIni(pszModule, szRegInfo, "KavlaCustom.ini", pszPwdBuf);
+        dwFlag = ReadIni(pszModule, szRegInfo, VRF_CUSTOM_INI, pszPwdBuf);
         break;
     case SRC_UNINSTALL_INI:
-        dwFlag = ReadIni(pszModule, szRegInfo, "KavlaUninstallInfo.ini", pszPwdBuf);
+        dwFlag = ReadIni(pszModule, szRegInfo, VRF_UNINSTALL_INI, pszPwdBuf);
         break;
     default:
         dwFlag = ReadRegistry(pszModule, pszPwdBuf);
