@@ -50,8 +50,10 @@ int GetCmd(const char* pszCmd, std::string& strOut, const char* pszModule)
         utl_Log(pszModule, szMsg, 0);
         return 0;
     }
-    // Only the write end goes to the child; our read end must not be
-    // inherited, or the pipe would never report the child's end.
+    // The pipe reports the command's end once every write end is closed:
+    // ours right after the start, the child's when it (and whatever it
+    // handed its handles on to) has ended. The read end is kept out of the
+    // child, which has no use for it.
     SetHandleInformation(hRead, HANDLE_FLAG_INHERIT, 0);
 
     STARTUPINFOA si;
