@@ -26,6 +26,7 @@ const char* const KEY_CLIENT_NEW =
 const char* const KEY_CLIENT_OLD =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{8E4F2B61-D07A-4C35-B9E8-21A6F3C05D72}";
 
+// The registry, or a protected file: SRC_CUSTOM_XML + its VrfWhich.
 enum Source { SRC_REGISTRY = 0, SRC_CUSTOM_XML, SRC_UNINSTALL_XML, SRC_CUSTOM_INI, SRC_UNINSTALL_INI };
 
 void LockLog(const char* pszModule, const char* pszText)
@@ -48,31 +49,30 @@ void CopyPwdText(char* pszPwdBuf, const char* pszText)
     pszPwdBuf[nLen] = '\0';
 }
 
-// Steps 2.2 to 2.5: the first protected file that verifies, restoring a pair
-// from the backups when its own check fails.
+// A pair's own check, before any restore: the customisation files go
+// through their loaders (which make reginfo, migrate the legacy folder and
+// try the icon), the uninstall files are checked as they stand.
+int OwnCheck(const char* pszModule, const char* pszRegInfo, VrfWhich eWhich)
+{
+    if (eWhich == VRF_CUSTOM_XML)
+        return utl_LoadCusXmlFile(pszModule);
+    if (eWhich == VRF_CUSTOM_INI)
+        return utl_LoadCusIniFile(pszModule);
+    return VrfCheckPair(pszRegInfo, eWhich, 0, NULL);
+}
+
+// Steps 2.2 to 2.5: the first protected file that verifies, in the pairs'
+// order, restoring a pair from the backups when its own check fails.
 int ChooseSource(const char* pszModule, const char* pszRegInfo)
 {
-    std::string strMsg;
-    int nSrc = SRC_REGISTRY;
-    if (utl_LoadCusXmlFile(pszModule) || RestoreAndVerify(VRF_CUSTOM_XML, strMsg))
-        nSrc = SRC_CUSTOM_XML;
-    FlushMsg(pszModule, strMsg);
-    if (nSrc == SRC_REGISTRY) {
-        if (UninstallXmlVerify(pszRegInfo) || RestoreAndVerify(VRF_UNINSTALL_XML, strMsg))
-            nSrc = SRC_UNINSTALL_XML;
+    for (int i = 0; i < VRF_PAIR_COUNT; ++i) {
+        std::string strMsg;
+        int bTrusted = OwnCheck(pszModule, pszRegInfo, (VrfWhich)i) || RestoreAndVerify((VrfWhich)i, strMsg);
         FlushMsg(pszModule, strMsg);
+        if (bTrusted)
+            return SRC_CUSTOM_XML + i;
     }
-    if (nSrc == SRC_REGISTRY) {
-        if (utl_LoadCusIniFile(pszModule) || RestoreAndVerify(VRF_CUSTOM_INI, strMsg))
-            nSrc = SRC_CUSTOM_INI;
-        FlushMsg(pszModule, strMsg);
-    }
-    if (nSrc == SRC_REGISTRY) {
-        if (UninstallIniVerify(pszRegInfo) || RestoreAndVerify(VRF_UNINSTALL_INI, strMsg))
-            nSrc = SRC_UNINSTALL_INI;
-        FlushMsg(pszModule, strMsg);
-    }
-    return nSrc;
+    return SRC_REGISTRY;
 }
 
 // The pair's document in reginfo read into its record with pfnRead; a

@@ -3,19 +3,12 @@
 #include "file.h"
 #include "reginfo.h"
 
+// One row a pair: it differs from the others only in its names and texts.
 const VrfPair g_aVrfPairs[VRF_PAIR_COUNT] = {
-    {"KavlaCustom.xml", "KavlaCustomXml.vrf", 1, "verifying KavlaCustom xml info FAILED with Err ",
-     {"CopyFile KavlaCustom.xml return false!", "CopyFile KavlaCustomxml.vrf return false!"},
-     "verifying KavlaCustom xml info FAILED again!"},
-    {"KavlaUninstallInfo.xml", "KavlaUninstallInfoXml.vrf", 0, "verifying uninstall info FAILED with Err ",
-     {"CopyFile KavlaUninstallInfo.xml return false!", "CopyFile KavlaUninstallInfoxml.vrf return false!"},
-     "verifying Uninstall xml info FAILED again!"},
-    {"KavlaCustom.ini", "KavlaCustom.vrf", 0, "verifying KavlaCustom ini info FAILED with Err ",
-     {"CopyFile KavlaCustom.ini return false!", "CopyFile KavlaCustom.vrf return false!"},
-     "verifying KavlaCustom ini info FAILED again!"},
-    {"KavlaUninstallInfo.ini", "KavlaUninstallInfo.vrf", 0, "verifying uninstall ini info FAILED with Err ",
-     {"CopyFile KavlaUninstallInfo.ini return false!", "CopyFile KavlaUninstallInfo.vrf return false!"},
-     "verifying Uninstall ini info FAILED again!"},
+    {"KavlaCustom.xml", "KavlaCustomXml.vrf", 1, "verifying KavlaCustom xml info FAILED with Err ", {"CopyFile KavlaCustom.xml return false!", "CopyFile KavlaCustomxml.vrf return false!"}, "verifying KavlaCustom xml info FAILED again!"},
+    {"KavlaUninstallInfo.xml", "KavlaUninstallInfoXml.vrf", 0, "verifying uninstall info FAILED with Err ", {"CopyFile KavlaUninstallInfo.xml return false!", "CopyFile KavlaUninstallInfoxml.vrf return false!"}, "verifying Uninstall xml info FAILED again!"},
+    {"KavlaCustom.ini", "KavlaCustom.vrf", 0, "verifying KavlaCustom ini info FAILED with Err ", {"CopyFile KavlaCustom.ini return false!", "CopyFile KavlaCustom.vrf return false!"}, "verifying KavlaCustom ini info FAILED again!"},
+    {"KavlaUninstallInfo.ini", "KavlaUninstallInfo.vrf", 0, "verifying uninstall ini info FAILED with Err ", {"CopyFile KavlaUninstallInfo.ini return false!", "CopyFile KavlaUninstallInfo.vrf return false!"}, "verifying Uninstall ini info FAILED again!"},
 };
 
 namespace {
