@@ -16,12 +16,9 @@
 
 int CCustomXmlParse::ReadFunctions(const char* pszPath, CusFunctionsInfo& info)
 {
-    int nRet = 0;
-    if (LoadXmlFile(pszPath)) {
-        nRet = 1;
-        SelectSection("functions");
-    }
-    if (nRet && m_pCurElem) {
+    if (!LoadSection(pszPath, "functions"))
+        return 0;
+    if (m_pCurElem) {
         GetUIntValue("renameConn", &info.renameConn);
         GetUIntValue("arp", &info.arp);
         GetUIntValue("dhcp", &info.dhcp);
@@ -70,17 +67,14 @@ int CCustomXmlParse::ReadFunctions(const char* pszPath, CusFunctionsInfo& info)
         info.uninstallPassword.assign((const char*)abPlain, strnlen((const char*)abPlain, sizeof(abPlain)));
         memset(abPlain, 0, sizeof(abPlain));
     }
-    return nRet;
+    return 1;
 }
 
 int CCustomXmlParse::ReadLogoOptions(const char* pszPath, CusLogoInfo& info)
 {
-    int nRet = 0;
-    if (LoadXmlFile(pszPath)) {
-        nRet = 1;
-        SelectSection("logoOptions");
-    }
-    if (nRet && m_pCurElem) {
+    if (!LoadSection(pszPath, "logoOptions"))
+        return 0;
+    if (m_pCurElem) {
         GetIntValue("customIcon", &info.customIcon);
         GetStringValue("CusIconName", info.CusIconName, CUS_NAME_LIMIT);
         GetStringValue("subAboutInfo", info.subAboutInfo, 0);
@@ -89,19 +83,16 @@ int CCustomXmlParse::ReadLogoOptions(const char* pszPath, CusLogoInfo& info)
         GetIntValue("bHideIcon", &info.bHideIcon);
         GetIntValue("bHideShortcut", &info.bHideShortcut);
     }
-    return nRet;
+    return 1;
 }
 
 int CCustomXmlParse::ReadUninstallInfo(const char* pszPath, CusUninstallInfo& info)
 {
-    int nRet = 0;
-    if (LoadXmlFile(pszPath)) {
-        nRet = 1;
-        SelectSection("uninstallInfo");
-    }
-    if (nRet && m_pCurElem) {
+    if (!LoadSection(pszPath, "uninstallInfo"))
+        return 0;
+    if (m_pCurElem) {
         GetStringValue("uninstallPass", info.uninstallPass, CUS_PWD_TEXT_LIMIT);
         GetUIntValue("uninstall", &info.uninstall);
     }
-    return nRet;
+    return 1;
 }

@@ -2,9 +2,10 @@
 // customisation documents' skeleton, and loading a file at most once.
 #include "xml_parser.h"
 #include <windows.h>
-#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <algorithm>
+#include <limits>
 #include <new>
 #include "custom_doc.h"
 #include "xml_guard.h"
@@ -60,39 +61,34 @@ void CBasedTXmlParser::GetStringValue(const char* pszName, std::string& strOut, 
         strOut = Utf8ToAnsi(strRaw.data(), strRaw.size());
 }
 
-// strtoul: white space, sign and digits up to the first non-digit; "-1"
-// gives 4294967295 and an overflow ULONG_MAX. unsigned long is 32 bits on
-// Windows, so the result is the 32-bit value as it stands.
-void CBasedTXmlParser::GetUIntValue(const char* pszName, unsigned int* puValue)
+// The value read by the C library's pfnParse (strtoul or strtol: white
+// space, sign and digits up to the first non-digit; "-1" gives 4294967295
+// through strtoul, an overflow the type's limit), 0 when absent, and held
+// to the range of T. long is 32 bits on Windows, so the result is the
+// 32-bit value as it stands.
+namespace {
+
+template <typename T, typename L>
+void GetNumber(CBasedTXmlParser& parser, const char* pszName, L (*pfnParse)(const char*, char**, int), T* pValue)
 {
     std::string strRaw;
-    unsigned long ulValue = 0;
-    GetNV1(pszName, strRaw, 0);
-    if (!strRaw.empty())
-        ulValue = strtoul(strRaw.c_str(), NULL, 10);
-#if ULONG_MAX > UINT_MAX
-    if (ulValue > UINT_MAX)
-        ulValue = UINT_MAX;
-#endif
-    if (puValue)
-        *puValue = (unsigned int)ulValue;
+    parser.GetNV1(pszName, strRaw, 0);
+    L value = strRaw.empty() ? 0 : pfnParse(strRaw.c_str(), NULL, 10);
+    value = std::min<L>(std::max<L>(value, (L)std::numeric_limits<T>::min()), (L)std::numeric_limits<T>::max());
+    if (pValue)
+        *pValue = (T)value;
+}
+
+} // namespace
+
+void CBasedTXmlParser::GetUIntValue(const char* pszName, unsigned int* puValue)
+{
+    GetNumber(*this, pszName, strtoul, puValue);
 }
 
 void CBasedTXmlParser::GetIntValue(const char* pszName, int* pnValue)
 {
-    std::string strRaw;
-    long lValue = 0;
-    GetNV1(pszName, strRaw, 0);
-    if (!strRaw.empty())
-        lValue = strtol(strRaw.c_str(), NULL, 10);
-#if LONG_MAX > INT_MAX
-    if (lValue > INT_MAX)
-        lValue = INT_MAX;
-    else if (lValue < INT_MIN)
-        lValue = INT_MIN;
-#endif
-    if (pnValue)
-        *pnValue = (int)lValue;
+    GetNumber(*this, pszName, strtol, pnValue);
 }
 
 // One UTF-8 character at pb (nAvail bytes left) as UTF-16 units; returns the
@@ -273,4 +269,12 @@ void CCustomXmlParse::SelectSection(const char* pszSection)
     TiXmlElement* pMsg = m_doc.FirstChildElement("msg");
     TiXmlElement* pContent = pMsg ? pMsg->FirstChildElement("content") : NULL;
     m_pCurElem = (pContent && pszSection) ? pContent->FirstChildElement(pszSection) : NULL;
+}
+
+bool CCustomXmlParse::LoadSection(const char* pszPath, const char* pszSection)
+{
+    if (!LoadXmlFile(pszPath))
+        return false;
+    SelectSection(pszSection);
+    return true;
 }

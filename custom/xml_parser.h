@@ -39,6 +39,9 @@ public:
     void ResetDocument();
     bool LoadXmlFile(const char* pszPath);
     void SelectSection(const char* pszSection);
+    // LoadXmlFile, then SelectSection: true when the document was loaded;
+    // a missing section then leaves CurrentElement() NULL.
+    bool LoadSection(const char* pszPath, const char* pszSection);
 
     // Section readers: 1 when the document was loaded, 0 when not.
     int ReadFunctions(const char* pszPath, CusFunctionsInfo& info);

@@ -80,7 +80,7 @@ pl=$demo/payload src=$demo/src
 cp "$sevenza" "$pl/7za.exe"
 cp "$tgt_build/tests/bin/pymApxSvr.exe" "$tgt_build/tests/bin/KavlaSetup.exe" "$pl/"
 # The installer stand-in shows its window this long (milliseconds).
-echo 4000 > "$pl/KavlaSetup.ms"
+echo 4000 > "$pl/KavlaSetup.stay"
 
 mkdir -p "$src/Qt/plugins/platforms" "$src/WebCmdCustomCfg" "$src/component"
 printf 'Qt core library (demo stand-in)\r\n' > "$src/Qt/Qt5Core.dll"

@@ -122,9 +122,9 @@ int ChooseCarrier(char* pszCarrier)
     return bOk;
 }
 
-// Step 3: the work folder, made by utl_CreateTmpDir and held by its guard
-// until the installer has ended, then emptied of an earlier run's files;
-// step 4: a leftover DAM folder goes.
+// Step 3: the work folder. It is made without being emptied, so that its
+// guard (held until the installer has ended) can check and protect it
+// first; only then are an earlier run's files removed.
 int MakeWorkFolder(DWORD* pdwErr)
 {
     if (!utl_CreateTmpDir(g_szWorkDir, UTL_MAX_PATH, "KavlaSetup", 0, 0)
@@ -134,6 +134,12 @@ int MakeWorkFolder(DWORD* pdwErr)
         return 0;
     }
     utl_DeleteFiles(g_szWorkDir, "*.*");
+    return 1;
+}
+
+// Step 4: a DAM folder an earlier run left goes.
+int RemoveLeftoverDam(void)
+{
     char szDam[UTL_MAX_PATH];
     if (WorkPath(szDam, "DAM") && utl_FolderExists(szDam))
         utl_RemoveFolder(szDam);
@@ -215,10 +221,9 @@ int ExtractQt(DWORD* pdwErr)
 
 void CopyIfFile(const char* pszName, const char* pszDstFolder)
 {
-    char szSrc[UTL_MAX_PATH], szDst[UTL_MAX_PATH];
-    if (WorkPath(szSrc, pszName) && utl_FileExists(szSrc)
-        && utl_PathJoin(szDst, sizeof(szDst), pszDstFolder, pszName))
-        utl_CopyFileOver(szSrc, szDst);
+    char szSrc[UTL_MAX_PATH];
+    if (WorkPath(szSrc, pszName) && utl_FileExists(szSrc))
+        utl_CopyInto(g_szWorkDir, pszDstFolder, pszName);
 }
 
 // Copies one profile file <prefix>-<rest> to W\data\<prefix>\<rest>.
@@ -391,6 +396,7 @@ int UnpackAndSetup(DWORD* pdwErr)
     char szCarrier[UTL_MAX_PATH] = {0};
     int nResult = ChooseCarrier(szCarrier)
         && MakeWorkFolder(pdwErr)
+        && RemoveLeftoverDam()
         && UnpackPayload(szCarrier, pdwErr)
         && UnpackComponentPack(pdwErr)
         && ExtractQt(pdwErr)

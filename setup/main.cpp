@@ -72,8 +72,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
     if (!g_hInstanceEvent)
         return 0;
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
-        CloseHandle(g_hInstanceEvent);
-        g_hInstanceEvent = NULL;
+        CloseInstanceEvent();
         ShowRefusal(TXT_PREV_INSTANCE);
         return 0;
     }

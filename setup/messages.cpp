@@ -1,6 +1,7 @@
 // Every user-visible text, English and Simplified Chinese. The Chinese texts
-// are code page 936 (GBK) bytes, written as octal escapes so that the source
-// stays ASCII; the comment beside each shows the text.
+// are code page 936 (GBK) bytes, written as octal escapes so that the bytes
+// do not depend on the encoding the compiler reads the source in; the UTF-8
+// comment beside each shows the text.
 #include "messages.h"
 #include <windows.h>
 

@@ -19,10 +19,7 @@ std::string SetupPath() { return std::string(kt::kDownloads) + "\\Setup.exe"; }
 // Builds Setup.exe with the payload, runs it and returns its exit code.
 int BuildAndRun(const kt::Payload& payload, const std::string& strTag, bool bIncomplete = false)
 {
-    std::string strCarrier = kt::NewTempFolder(strTag) + "\\Setup.exe";
-    if (!payload.BuildCarrier(kt::DistPath("Setup.exe"), strCarrier, bIncomplete))
-        return -2;
-    return kt::RunCarrier(strCarrier, SetupPath(), RUN_TIMEOUT_MS);
+    return kt::BuildAndRunSetup(payload, strTag, bIncomplete);
 }
 
 size_t CountPrefix(const std::vector<std::string>& lines, const std::string& strPrefix)
@@ -44,13 +41,7 @@ long NumberAfter(const std::vector<std::string>& lines, const std::string& strPr
 
 class DriverInstall : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        if (kt::IsEmulated())
-            return;
-        kt::ResetRunState();
-        kt::SetStandinDurations(600, 1200);
-    }
+    void SetUp() override { kt::StartWholeRun(600, 1200); }
 };
 
 } // namespace

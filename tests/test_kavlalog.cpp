@@ -72,10 +72,7 @@ bool HasEntry(const std::string& strText, const std::string& strStem, const std:
 // Builds Setup.exe with the payload and runs it from the downloads folder.
 int RunSetup(const kt::Payload& payload, const std::string& strTag)
 {
-    std::string strCarrier = kt::NewTempFolder(strTag) + "\\Setup.exe";
-    if (!payload.BuildCarrier(kt::DistPath("Setup.exe"), strCarrier, true))
-        return -2;
-    return kt::RunCarrier(strCarrier, std::string(kt::kDownloads) + "\\Setup.exe", RUN_TIMEOUT_MS);
+    return kt::BuildAndRunSetup(payload, strTag, true);
 }
 
 // Every file of the folder with its bytes.
@@ -89,13 +86,7 @@ std::map<std::string, std::string> Snapshot(const std::string& strFolder)
 
 class KavlaLog : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        if (kt::IsEmulated())
-            return;
-        kt::ResetRunState();
-        kt::SetStandinDurations(300, 600);
-    }
+    void SetUp() override { kt::StartWholeRun(300, 600); }
 };
 
 } // namespace

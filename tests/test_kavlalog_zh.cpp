@@ -19,14 +19,11 @@ const char kStep[] = "\xb2\xbd\xd6\xe8\xa3\xba\xbd\xbb\xb8\xf8\xd2\xd1\xb0\xb2\x
 TEST(KavlaLogZh, FailedRunIsJudgedInChinese)
 {
     KT_SKIP_IF_EMULATED();
-    kt::ResetRunState();
-    kt::SetStandinDurations(300, 600);
+    kt::StartWholeRun(300, 600);
     kt::Payload payload("nopym_zh");
     payload.AddStandard();
     payload.Remove("pymApxSvr.exe");
-    std::string strCarrier = kt::NewTempFolder("nopym_zh_out") + "\\Setup.exe";
-    ASSERT_TRUE(payload.BuildCarrier(kt::DistPath("Setup.exe"), strCarrier, true));
-    ASSERT_EQ(0, kt::RunCarrier(strCarrier, std::string(kt::kDownloads) + "\\Setup.exe", 180000));
+    ASSERT_EQ(0, kt::BuildAndRunSetup(payload, "nopym_zh_out", true));
 
     std::string strOut;
     EXPECT_EQ(1, vt::RunCapture("\"" + kt::DistPath("kavlalog.exe") + "\"", strOut)) << strOut;

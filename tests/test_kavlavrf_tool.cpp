@@ -32,7 +32,7 @@ TEST(KavlaVrfTool, WriteNamesTheVerificationFileAfterTheProtectedFile)
         EXPECT_EQ(0, RunCapture(Tool("write \"" + strProt + "\""), strOut)) << strOut;
         EXPECT_EQ(256u, kt::ReadBytes(dir + "\\" + pair.pszVrf).size());
         // The program's own check accepts what the tool wrote.
-        EXPECT_TRUE(pair.pfnCheck(dir.c_str()));
+        EXPECT_TRUE(pair.Check(dir.c_str()));
     }
     // Only those four names have a default; any other file needs the second argument.
     ASSERT_TRUE(kt::WriteBytes(dir + "\\other.ini", "x"));

@@ -128,16 +128,16 @@ TEST_F(ProtectedFilesTest, EachCheckTakesItsOwnPairAndDefaultBlock)
     std::string dir = kt::NewTempFolder("pairs");
     for (const vt::Pair& pair : vt::Pairs()) {
         SCOPED_TRACE(pair.pszProtected);
-        EXPECT_FALSE(pair.pfnCheck(dir.c_str()));
+        EXPECT_FALSE(pair.Check(dir.c_str()));
         ASSERT_TRUE(vt::WritePair(dir, pair, Content(300, (unsigned char)pair.eWhich)));
-        EXPECT_TRUE(pair.pfnCheck(dir.c_str()));
+        EXPECT_TRUE(pair.Check(dir.c_str()));
     }
     // Each pair on its own: with the other three gone, the others fail.
     for (const vt::Pair& pair : vt::Pairs()) {
         std::string solo = kt::NewTempFolder("solo");
         ASSERT_TRUE(vt::WritePair(solo, pair, "x"));
         for (const vt::Pair& other : vt::Pairs())
-            EXPECT_EQ(&other == &pair, other.pfnCheck(solo.c_str()) == 1) << pair.pszProtected << " / "
+            EXPECT_EQ(&other == &pair, other.Check(solo.c_str()) == 1) << pair.pszProtected << " / "
                                                                          << other.pszProtected;
     }
     // A hand-made file with the same digest input verifies: nothing else enters the digest.
@@ -243,7 +243,7 @@ TEST_F(ProtectedFilesTest, EmptyProtectedFileVerifies)
     std::string dir = kt::NewTempFolder("empty");
     for (const vt::Pair& pair : vt::Pairs()) {
         ASSERT_TRUE(vt::WritePair(dir, pair, ""));
-        EXPECT_TRUE(pair.pfnCheck(dir.c_str())) << pair.pszProtected;
+        EXPECT_TRUE(pair.Check(dir.c_str())) << pair.pszProtected;
         std::string strVrf = kt::ReadBytes(dir + "\\" + pair.pszVrf);
         EXPECT_EQ(vt::Md5(strVrf.substr(0, 240) + vt::DefaultBlock() + vt::Key()), strVrf.substr(240));
     }
@@ -694,7 +694,7 @@ TEST_F(ProtectedFilesTest, RestoreFromBackupEveryRowAndOutcome)
         EXPECT_EQ(strF, strMsg);
         EXPECT_EQ(strContent, kt::ReadBytes(strRegProt));
         EXPECT_EQ(kt::ReadBytes(strBakVrf), kt::ReadBytes(strRegVrf));
-        EXPECT_TRUE(pair.pfnCheck(vt::RegInfo().c_str()));
+        EXPECT_TRUE(pair.Check(vt::RegInfo().c_str()));
 
         // Second check fails: the pair is still overwritten.
         ASSERT_TRUE(kt::WriteBytes(strBakProt, strContent + "\r\n"));

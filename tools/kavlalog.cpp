@@ -11,6 +11,7 @@
 // Exit codes: 0 installed; 1 install failed, stopped before the install or not
 // ended; 2 wrong command line (also after --help); 3 no log files.
 #include "file.h"
+#include "handle.h"
 #include "messages.h"
 #include "sys.h"
 #include <windows.h>
@@ -371,34 +372,33 @@ int ParseLogName(const char* pszName, LogFile& file)
 
 // The log files of pszFolder (only the administrator-check logs when
 // bAdminOnly); a folder that cannot be listed has none.
+struct ListCtx {
+    int bAdminOnly;
+    std::vector<LogFile>* pFiles;
+};
+
+void AddLogFile(void* pvCtx, const char* pszEntry, const WIN32_FIND_DATAA* pfd)
+{
+    ListCtx* pCtx = (ListCtx*)pvCtx;
+    LogFile file;
+    if (!(pfd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && ParseLogName(pfd->cFileName, file)
+        && (!pCtx->bAdminOnly || file.eKind == FILE_ADMIN)) {
+        file.strPath = pszEntry;
+        pCtx->pFiles->push_back(file);
+    }
+}
+
 void ListLogFiles(const char* pszFolder, int bAdminOnly, std::vector<LogFile>& files)
 {
-    char szPattern[UTL_MAX_PATH];
-    if (!utl_PathJoin(szPattern, sizeof(szPattern), pszFolder, "*"))
-        return;
-    WIN32_FIND_DATAA fd;
-    HANDLE hFind = FindFirstFileA(szPattern, &fd);
-    if (hFind == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        LogFile file;
-        char szPath[UTL_MAX_PATH];
-        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && ParseLogName(fd.cFileName, file)
-            && (!bAdminOnly || file.eKind == FILE_ADMIN)
-            && utl_PathJoin(szPath, sizeof(szPath), pszFolder, fd.cFileName)) {
-            file.strPath = szPath;
-            files.push_back(file);
-        }
-    } while (FindNextFileA(hFind, &fd));
-    FindClose(hFind);
+    ListCtx ctx = {bAdminOnly, &files};
+    utl_ForEachEntry(pszFolder, "*", AddLogFile, &ctx);
 }
 
 // The whole file, opened so that writers and the ring's deletions go on.
 int ReadLogBytes(const char* pszPath, std::string& strBytes, DWORD* pdwErr)
 {
     strBytes.clear();
-    HANDLE hFile = CreateFileA(pszPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE hFile = utl_OpenShared(pszPath, GENERIC_READ, 0);
     if (hFile == INVALID_HANDLE_VALUE) {
         *pdwErr = GetLastError();
         return 0;
@@ -416,7 +416,7 @@ int ReadLogBytes(const char* pszPath, std::string& strBytes, DWORD* pdwErr)
             break;
         strBytes.append(ab, dwRead);
     }
-    CloseHandle(hFile);
+    utl_CloseHandle(hFile);
     return bOk;
 }
 
@@ -636,10 +636,11 @@ int SevenZipArchive(const std::string& strMsg, std::string& strArchive)
     size_t nTo = strMsg.find('"', nFrom);
     if (nTo == std::string::npos)
         return 0;
-    strArchive = strMsg.substr(nFrom, nTo - nFrom);
-    size_t nSep = strArchive.find_last_of('\\');
-    if (nSep != std::string::npos)
-        strArchive.erase(0, nSep + 1);
+    std::string strPath = strMsg.substr(nFrom, nTo - nFrom);
+    std::vector<char> folder(strPath.size() + 1);
+    const char* pszName = NULL;
+    utl_SplitPath(strPath.c_str(), folder.data(), folder.size(), &pszName);
+    strArchive = pszName;
     return 1;
 }
 
@@ -777,43 +778,43 @@ std::string StepOf(const RunFacts& facts, const ErrInfo* pInfo)
     return Pick(pInfo->step);
 }
 
+// The verdicts but a failure: their text and, for a stop before the
+// install, what an administrator can do (T_COUNT: nothing to do).
+struct VerdictText {
+    Verdict eVerdict;
+    ToolText eText, eAction;
+};
+
+const VerdictText g_aVerdicts[] = {
+    {V_INSTALLED, T_INSTALLED, T_COUNT},
+    {V_PASSWORD, T_PASSWORD, T_PASSWORD_ACTION},
+    {V_NOT_ADMIN, T_NOT_ADMIN, T_NOT_ADMIN_ACTION},
+    {V_NO_SPACE, T_NO_SPACE, T_NO_SPACE_ACTION},
+    {V_UPDATING, T_UPDATING, T_UPDATING_ACTION},
+    {V_UNFINISHED, T_UNFINISHED, T_COUNT},
+    {V_UNCLEAR, T_UNCLEAR, T_COUNT},
+};
+
 int PrintVerdict(const RunFacts& facts)
 {
     Verdict eVerdict = Judge(facts);
-    switch (eVerdict) {
-    case V_INSTALLED:
-        fputs(Text(T_INSTALLED), stdout);
-        break;
-    case V_FAILED: {
+    if (eVerdict == V_FAILED) {
         const ErrInfo* pInfo = FindError(facts.dwErr);
         printf(Text(T_FAILED), (unsigned long)facts.dwErr);
         printf(Text(T_MEANING), pInfo ? Pick(pInfo->meaning) : Text(T_UNKNOWN_ERR));
         printf(Text(T_STEP), StepOf(facts, pInfo).c_str());
         printf(Text(T_ACTION), pInfo ? Pick(pInfo->action) : Text(T_REPORT_IT));
-        break;
     }
-    case V_PASSWORD:
-        fputs(Text(T_PASSWORD), stdout);
-        printf(Text(T_ACTION), Text(T_PASSWORD_ACTION));
-        break;
-    case V_NOT_ADMIN:
-        fputs(Text(T_NOT_ADMIN), stdout);
-        printf(Text(T_ACTION), Text(T_NOT_ADMIN_ACTION));
-        break;
-    case V_NO_SPACE:
-        printf(Text(T_NO_SPACE), facts.lFreeMB);
-        printf(Text(T_ACTION), Text(T_NO_SPACE_ACTION));
-        break;
-    case V_UPDATING:
-        fputs(Text(T_UPDATING), stdout);
-        printf(Text(T_ACTION), Text(T_UPDATING_ACTION));
-        break;
-    case V_UNFINISHED:
-        fputs(Text(T_UNFINISHED), stdout);
-        break;
-    default:
-        fputs(Text(T_UNCLEAR), stdout);
-        break;
+    for (const VerdictText& verdict : g_aVerdicts) {
+        if (verdict.eVerdict != eVerdict)
+            continue;
+        // Only the free-space refusal has a figure in its text.
+        if (eVerdict == V_NO_SPACE)
+            printf(Text(verdict.eText), facts.lFreeMB);
+        else
+            fputs(Text(verdict.eText), stdout);
+        if (verdict.eAction != T_COUNT)
+            printf(Text(T_ACTION), Text(verdict.eAction));
     }
     for (const std::string& strArchive : facts.badArchives)
         printf(Text(T_NOTE_7ZIP), strArchive.c_str());

@@ -17,6 +17,7 @@
 // Exit codes: see kUsage.
 #include "driver.h"
 #include "file.h"
+#include "link.h"
 #include "pack.h"
 #include <windows.h>
 #include <algorithm>
@@ -99,29 +100,39 @@ int FailPack(const char* pszCmd, const std::string& strWhat, DWORD dwErr)
     return dwErr >= PACK_ERR_NULL_ARG && dwErr <= PACK_ERR_CONTENT_READ ? (int)dwErr : kExitFail;
 }
 
-void CloseFileHandle(HANDLE& hFile)
-{
-    if (hFile != INVALID_HANDLE_VALUE) {
-        CloseHandle(hFile);
-        hFile = INVALID_HANDLE_VALUE;
-    }
-}
-
+// The full path in long names where the entry exists: the link checks of
+// what is written compare it with the path a handle leads to.
 std::string FullPath(const std::string& strPath)
 {
-    char sz[MAX_PATH + 1];
+    char sz[MAX_PATH + 1], szLong[MAX_PATH + 1];
     DWORD dw = GetFullPathNameA(strPath.c_str(), sizeof(sz), sz, NULL);
-    return dw == 0 || dw >= sizeof(sz) ? std::string() : std::string(sz);
+    if (dw == 0 || dw >= sizeof(sz))
+        return std::string();
+    DWORD dwLong = GetLongPathNameA(sz, szLong, sizeof(szLong));
+    return std::string(dwLong && dwLong < sizeof(szLong) ? szLong : sz);
+}
+
+// A file of our own where nothing stands yet, never made through a link;
+// INVALID_HANDLE_VALUE (ERROR_FILE_EXISTS) when anything is there: a file
+// already standing there is not ours to write over or delete.
+HANDLE NewFile(const std::string& strPath)
+{
+    if (GetFileAttributesA(strPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        SetLastError(ERROR_FILE_EXISTS);
+        return INVALID_HANDLE_VALUE;
+    }
+    return utl_OpenOwnFile(strPath.c_str(), GENERIC_WRITE, 0, CREATE_NEW);
 }
 
 // "C:\a\b.txt" -> "C:\a" and "b.txt", the two halves the pack functions take.
 bool SplitPath(const std::string& strFull, std::string& strFolder, std::string& strName)
 {
-    size_t nPos = strFull.find_last_of('\\');
-    if (nPos == std::string::npos || nPos + 1 >= strFull.size())
+    char szFolder[UTL_MAX_PATH];
+    const char* pszName = NULL;
+    if (!utl_SplitPath(strFull.c_str(), szFolder, sizeof(szFolder), &pszName) || !*pszName)
         return false;
-    strFolder = strFull.substr(0, nPos);
-    strName = strFull.substr(nPos + 1);
+    strFolder = szFolder;
+    strName = pszName;
     return true;
 }
 
@@ -147,8 +158,7 @@ bool ParseOffset(const char* psz, DWORD* pdwOffset)
 DWORD DefaultOffset(const std::string& strPath)
 {
     DWORD dwOffset = 0;
-    HANDLE h = CreateFileA(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE h = utl_OpenShared(strPath.c_str(), GENERIC_READ, 0);
     LARGE_INTEGER liSize, liPos;
     liPos.QuadPart = PACK_SETUP_OFFSET;
     BYTE ab[PACK_MAGIC_LEN];
@@ -156,7 +166,7 @@ DWORD DefaultOffset(const std::string& strPath)
         && SetFilePointerEx(h, liPos, NULL, FILE_BEGIN) && ReadAndMix(h, ab, PACK_MAGIC_LEN)
         && memcmp(ab, PACK_MAGIC, PACK_MAGIC_LEN) == 0)
         dwOffset = PACK_SETUP_OFFSET;
-    CloseFileHandle(h);
+    utl_CloseHandle(h);
     return dwOffset;
 }
 
@@ -411,16 +421,17 @@ bool CopyOut(PayloadFile& pf, Findings& f)
     char szTemp[MAX_PATH + 1];
     DWORD dw = GetTempPathA(sizeof(szTemp), szTemp);
     if (f.strTmp.empty() && dw > 0 && dw < sizeof(szTemp)) {
-        std::string strTmp = std::string(szTemp) + "kavlapack-" + std::to_string(GetCurrentProcessId());
-        if (CreateDirectoryA(strTmp.c_str(), NULL) || GetLastError() == ERROR_ALREADY_EXISTS)
+        std::string strTmp = FullPath(szTemp) + "kavlapack-" + std::to_string(GetCurrentProcessId());
+        if (utl_EnsureOwnFolder(strTmp.c_str()))
             f.strTmp = strTmp;
     }
     std::string strPath = f.strTmp + "\\" + pf.strName;
-    HANDLE hIn = CreateFileA(f.strHost.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, NULL);
-    HANDLE hOut = f.strTmp.empty() ? INVALID_HANDLE_VALUE
-                                   : CreateFileA(strPath.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                                                 FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE hIn = utl_OpenShared(f.strHost.c_str(), GENERIC_READ, 0);
+    HANDLE hOut = INVALID_HANDLE_VALUE;
+    if (!f.strTmp.empty()) {
+        utl_DeleteOwnFile(strPath.c_str());
+        hOut = utl_OpenOwnFile(strPath.c_str(), GENERIC_WRITE, 0, CREATE_NEW);
+    }
     LARGE_INTEGER li;
     li.QuadPart = pf.dwContentAt;
     bool bOk = hIn != INVALID_HANDLE_VALUE && hOut != INVALID_HANDLE_VALUE
@@ -433,8 +444,8 @@ bool CopyOut(PayloadFile& pf, Findings& f)
               && dwWritten == dwChunk;
         dwDone += dwChunk;
     }
-    CloseFileHandle(hIn);
-    CloseFileHandle(hOut);
+    utl_CloseHandle(hIn);
+    utl_CloseHandle(hOut);
     if (bOk)
         pf.strPath = strPath;
     else
@@ -470,10 +481,10 @@ int RunSevenZaList(const std::string& strSevenZa, const std::string& strArchive,
         }
         if (!GetExitCodeProcess(pi.hProcess, pdwExit))
             *pdwExit = WAIT_TIMEOUT;
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
+        utl_CloseHandle(pi.hThread);
+        utl_CloseHandle(pi.hProcess);
     }
-    CloseFileHandle(hNul);
+    utl_CloseHandle(hNul);
     return bRan;
 }
 
@@ -549,11 +560,10 @@ void CertificateTable(const std::string& strPath, DWORD* pdwAt, DWORD* pdwSize)
     *pdwAt = *pdwSize = 0;
     std::vector<BYTE> head(4096);
     DWORD dwRead = 0;
-    HANDLE h = CreateFileA(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE h = utl_OpenShared(strPath.c_str(), GENERIC_READ, 0);
     if (h == INVALID_HANDLE_VALUE || !ReadFile(h, head.data(), (DWORD)head.size(), &dwRead, NULL))
         dwRead = 0;
-    CloseFileHandle(h);
+    utl_CloseHandle(h);
     IMAGE_DOS_HEADER dos;
     DWORD dwSig = 0;
     WORD wMagic = 0;
@@ -580,11 +590,10 @@ bool StartsWithMz(const std::string& strPath)
 {
     char ab[2] = {0, 0};
     DWORD dwRead = 0;
-    HANDLE h = CreateFileA(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE h = utl_OpenShared(strPath.c_str(), GENERIC_READ, 0);
     bool bMz = h != INVALID_HANDLE_VALUE && ReadFile(h, ab, 2, &dwRead, NULL) && dwRead == 2 && ab[0] == 'M'
                && ab[1] == 'Z';
-    CloseFileHandle(h);
+    utl_CloseHandle(h);
     return bMz;
 }
 
@@ -625,7 +634,8 @@ int ReadCommand(const char* pszCmd, int argc, char** argv)
 
     if (bExtract) {
         std::string strDst = FullPath(args[1]);
-        if (strDst.empty() || (!IsFolderPath(strDst) && !CreateDirectoryA(strDst.c_str(), NULL))) {
+        // Extracted into a real folder of its own: a link in its place is removed.
+        if (strDst.empty() || !utl_EnsureOwnFolder(strDst.c_str())) {
             Fail(pszCmd, "cannot create the folder " + args[1]);
             return kExitFail;
         }
@@ -706,20 +716,19 @@ struct Input {
     std::string strFolder, strName;
 };
 
+void AddFileName(void* pvNames, const char*, const WIN32_FIND_DATAA* pfd)
+{
+    if (!(pfd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        ((std::vector<std::string>*)pvNames)->push_back(pfd->cFileName);
+}
+
 bool CollectFolder(const std::string& strFolder, std::vector<Input>& inputs)
 {
     std::vector<std::string> names;
-    WIN32_FIND_DATAA fd;
-    HANDLE hFind = FindFirstFileA((strFolder + "\\*").c_str(), &fd);
-    if (hFind == INVALID_HANDLE_VALUE) {
+    if (!utl_ForEachEntry(strFolder.c_str(), "*", AddFileName, &names)) {
         Fail("build", "cannot read the folder " + strFolder);
         return false;
     }
-    do {
-        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            names.push_back(fd.cFileName);
-    } while (FindNextFileA(hFind, &fd));
-    FindClose(hFind);
     // Byte order, whatever order the folder lists them in: the same files
     // give the same setup.
     std::sort(names.begin(), names.end());
@@ -766,11 +775,11 @@ std::vector<PayloadFile> CheckedFiles(const std::vector<Input>& inputs, Findings
 int BuildComponent(const std::vector<Input>& inputs, const std::string& strDir)
 {
     std::string strPath = strDir + "\\" + kComponentName;
-    HANDLE h = CreateFileA(strPath.c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE h = NewFile(strPath);
     BYTE abMagic[PACK_MAGIC_LEN];
     memcpy(abMagic, PACK_MAGIC, PACK_MAGIC_LEN);
     bool bOk = h != INVALID_HANDLE_VALUE && MixAndWrite(h, abMagic, PACK_MAGIC_LEN);
-    CloseFileHandle(h);
+    utl_CloseHandle(h);
     if (!bOk) {
         Fail("build", "cannot write " + strPath);
         return kExitFail;
@@ -790,13 +799,12 @@ bool WriteProgramAndHeader(const std::string& strProgram, DWORD dwProgramSize, c
                            bool* pbCreated)
 {
     *pbCreated = false;
-    HANDLE hIn = CreateFileA(strProgram.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE hIn = utl_OpenShared(strProgram.c_str(), GENERIC_READ, 0);
     if (hIn == INVALID_HANDLE_VALUE) {
         Fail("build", "cannot open the setup program " + strProgram + " (error " + std::to_string(GetLastError()) + ")");
         return false;
     }
-    HANDLE hOut = CreateFileA(strOut.c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE hOut = NewFile(strOut);
     *pbCreated = hOut != INVALID_HANDLE_VALUE;
     bool bOk = *pbCreated;
     if (!bOk)
@@ -834,15 +842,15 @@ bool WriteProgramAndHeader(const std::string& strProgram, DWORD dwProgramSize, c
         Fail("build", "cannot write " + strOut + " (error " + std::to_string(GetLastError()) + ")");
         bOk = false;
     }
-    CloseFileHandle(hIn);
-    CloseFileHandle(hOut);
+    utl_CloseHandle(hIn);
+    utl_CloseHandle(hOut);
     return bOk;
 }
 
 // The end-marker record: its name and two zero-content length fields.
 bool AppendEndMarker(const std::string& strOut)
 {
-    HANDLE h = CreateFileA(strOut.c_str(), GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE h = utl_OpenOwnFile(strOut.c_str(), GENERIC_WRITE, 0, OPEN_EXISTING);
     DWORD adwLen[2] = {sizeof(PACK_END_NAME) - 1, 0};
     BYTE abName[sizeof(PACK_END_NAME)];
     memcpy(abName, PACK_END_NAME, sizeof(PACK_END_NAME));
@@ -850,7 +858,7 @@ bool AppendEndMarker(const std::string& strOut)
     bool bOk = h != INVALID_HANDLE_VALUE && SetFilePointer(h, 0, NULL, FILE_END) != INVALID_SET_FILE_POINTER
                && WriteFile(h, adwLen, sizeof(adwLen), &dwWritten, NULL) && dwWritten == sizeof(adwLen)
                && MixAndWrite(h, abName, adwLen[0]);
-    CloseFileHandle(h);
+    utl_CloseHandle(h);
     return bOk;
 }
 
@@ -982,7 +990,7 @@ int Build(int argc, char** argv)
         nExit = kExitFail;
     }
     if (nExit != kExitOk && bCreated)
-        DeleteFileA(strTmp.c_str());
+        utl_DeleteOwnFile(strTmp.c_str());
     if (bComponent)
         utl_DeleteFolderTree(strComponentDir.c_str());
     if (nExit == kExitOk)

@@ -9,28 +9,14 @@
 //       verifies; exit code 0 when every pair present verifies.
 // Exit codes: 0 success, 1 a pair does not verify or the writer failed,
 // 2 usage error (also a verification file that is the protected file).
-#include "custom_doc.h"
 #include "file.h"
 #include "link.h"
-#include "verify.h"
-#include "xml_parser.h"
+#include "reginfo.h"
 #include <stdio.h>
 #include <string.h>
 #include <string>
 
 namespace {
-
-struct PairName {
-    const char* pszProtected;
-    const char* pszVrf;
-};
-
-const PairName g_aPairs[] = {
-    {"KavlaCustom.xml", "KavlaCustomXml.vrf"},
-    {"KavlaUninstallInfo.xml", "KavlaUninstallInfoXml.vrf"},
-    {"KavlaCustom.ini", "KavlaCustom.vrf"},
-    {"KavlaUninstallInfo.ini", "KavlaUninstallInfo.vrf"},
-};
 
 int Usage(void)
 {
@@ -51,8 +37,7 @@ const char* BaseName(const char* pszPath)
 // The file's identity: volume serial and file index.
 bool GetFileIdentity(const char* pszPath, BY_HANDLE_FILE_INFORMATION* pInfo)
 {
-    HANDLE hFile = CreateFileA(pszPath, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    HANDLE hFile = utl_OpenShared(pszPath, FILE_READ_ATTRIBUTES, FILE_FLAG_BACKUP_SEMANTICS);
     bool bOk = hFile != INVALID_HANDLE_VALUE && GetFileInformationByHandle(hFile, pInfo);
     utl_CloseHandle(hFile);
     return bOk;
@@ -103,7 +88,7 @@ int Write(const char* pszProtected, const char* pszVrfArg)
     } else {
         const char* pszBase = BaseName(pszProtected);
         const char* pszVrfName = NULL;
-        for (const PairName& pair : g_aPairs)
+        for (const VrfPair& pair : g_aVrfPairs)
             if (_stricmp(pszBase, pair.pszProtected) == 0)
                 pszVrfName = pair.pszVrf;
         if (!pszVrfName) {
@@ -138,23 +123,22 @@ int Write(const char* pszProtected, const char* pszVrfArg)
     return 0;
 }
 
-// KavlaCustom.xml verifies with the default block or, failing that, with the
-// icon its document names, when that icon lies in the folder. Unlike the
-// setup program, the tool copies no icon from the system folder.
-int CheckCustomXml(const char* pszFolder)
+// A pair verifies with the default block or, for KavlaCustom.xml, failing
+// that, with the icon its document names, when that icon lies in the
+// folder. Unlike the setup program, the tool copies no icon from the system
+// folder.
+int CheckPair(const char* pszFolder, VrfWhich eWhich)
 {
-    if (CusXmlVerify(pszFolder, 0, NULL))
+    if (VrfCheckPair(pszFolder, eWhich, 0, NULL))
         return 1;
-    char szXml[UTL_MAX_PATH], szIcon[UTL_MAX_PATH];
-    if (!utl_PathJoin(szXml, sizeof(szXml), pszFolder, "KavlaCustom.xml"))
+    if (!g_aVrfPairs[eWhich].bIcon)
         return 0;
-    CCustomXmlParse parser;
-    CusLogoInfo logo;
-    if (!parser.ReadLogoOptions(szXml, logo) || !utl_IsPlainFileName(logo.CusIconName.c_str())
-        || !utl_PathJoin(szIcon, sizeof(szIcon), pszFolder, logo.CusIconName.c_str())
+    std::string strIcon = utl_ReadIconName(pszFolder);
+    char szIcon[UTL_MAX_PATH];
+    if (!utl_IsPlainFileName(strIcon.c_str()) || !utl_PathJoin(szIcon, sizeof(szIcon), pszFolder, strIcon.c_str())
         || !utl_FileExists(szIcon))
         return 0;
-    return CusXmlVerify(pszFolder, 1, logo.CusIconName.c_str());
+    return VrfCheckPair(pszFolder, eWhich, 1, strIcon.c_str());
 }
 
 int Check(const char* pszFolder)
@@ -164,8 +148,8 @@ int Check(const char* pszFolder)
         return 2;
     }
     int nResult = 0, nPresent = 0;
-    for (size_t i = 0; i < sizeof(g_aPairs) / sizeof(g_aPairs[0]); ++i) {
-        const PairName& pair = g_aPairs[i];
+    for (int i = 0; i < VRF_PAIR_COUNT; ++i) {
+        const VrfPair& pair = g_aVrfPairs[i];
         char szProt[UTL_MAX_PATH], szVrf[UTL_MAX_PATH];
         if (!utl_PathJoin(szProt, sizeof(szProt), pszFolder, pair.pszProtected)
             || !utl_PathJoin(szVrf, sizeof(szVrf), pszFolder, pair.pszVrf)) {
@@ -178,14 +162,7 @@ int Check(const char* pszFolder)
             continue;
         }
         ++nPresent;
-        int bOk = 0;
-        switch (i) {
-        case 0: bOk = CheckCustomXml(pszFolder); break;
-        case 1: bOk = UninstallXmlVerify(pszFolder); break;
-        case 2: bOk = CusIniVerify(pszFolder); break;
-        default: bOk = UninstallIniVerify(pszFolder); break;
-        }
-        if (bOk)
+        if (CheckPair(pszFolder, (VrfWhich)i))
             printf("%-24s verified\n", pair.pszProtected);
         else {
             printf("%-24s NOT verified%s\n", pair.pszProtected,

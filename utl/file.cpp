@@ -7,14 +7,6 @@
 
 namespace {
 
-void CloseFind(HANDLE& hFind)
-{
-    if (hFind != INVALID_HANDLE_VALUE) {
-        FindClose(hFind);
-        hFind = INVALID_HANDLE_VALUE;
-    }
-}
-
 bool IsDotEntry(const char* pszName)
 {
     return strcmp(pszName, ".") == 0 || strcmp(pszName, "..") == 0;
@@ -37,7 +29,7 @@ int AnyEntry(const char* pszPath, bool bWantFolder)
             break;
         }
     } while (FindNextFileA(hFind, &fd));
-    CloseFind(hFind);
+    utl_CloseFind(hFind);
     return nFound;
 }
 
@@ -99,7 +91,7 @@ int utl_ForEachEntry(const char* pszFolder, const char* pszPattern, EntryFn pfnE
         if (!IsDotEntry(fd.cFileName) && utl_PathJoin(szEntry, sizeof(szEntry), pszFolder, fd.cFileName))
             pfnEntry(pvCtx, szEntry, &fd);
     } while (FindNextFileA(hFind, &fd));
-    CloseFind(hFind);
+    utl_CloseFind(hFind);
     return 1;
 }
 
@@ -248,6 +240,15 @@ int utl_CopyFileOver(const char* pszSrc, const char* pszDst)
     if (bOpened && !bOk)
         utl_DeleteOwnFile(pszDst);
     return bOk;
+}
+
+int utl_CopyInto(const char* pszSrcFolder, const char* pszDstFolder, const char* pszName)
+{
+    char szSrc[UTL_MAX_PATH], szDst[UTL_MAX_PATH];
+    if (!utl_PathJoin(szSrc, sizeof(szSrc), pszSrcFolder, pszName)
+        || !utl_PathJoin(szDst, sizeof(szDst), pszDstFolder, pszName))
+        return 0;
+    return utl_CopyFileOver(szSrc, szDst);
 }
 
 int utl_CreateFolderChain(const char* pszFolder, DWORD* pdwErr)

@@ -38,6 +38,8 @@ void utl_RemoveFolder(const char* pszFolder);
 // removed as a link, never written through. The target is not touched when
 // the source cannot be opened. 1 when pszDst holds a copy of pszSrc.
 int utl_CopyFileOver(const char* pszSrc, const char* pszDst);
+// utl_CopyFileOver of pszSrcFolder\pszName to pszDstFolder\pszName.
+int utl_CopyInto(const char* pszSrcFolder, const char* pszDstFolder, const char* pszName);
 
 // Creates pszFolder with every missing parent, one CreateDirectoryA per path
 // component (the kernel32 way: no helper library is loaded for it). 1 when

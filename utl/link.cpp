@@ -65,13 +65,6 @@ int SetAttributesOnHandle(HANDLE hEntry, DWORD dwAttributes)
 
 } // namespace
 
-void utl_CloseHandle(HANDLE& hHandle)
-{
-    if (hHandle != INVALID_HANDLE_VALUE && hHandle != NULL)
-        CloseHandle(hHandle);
-    hHandle = INVALID_HANDLE_VALUE;
-}
-
 int utl_DeleteOnClose(HANDLE hEntry)
 {
     SetInfoFn pfnSet = SetInfoFunction();
@@ -101,8 +94,7 @@ int utl_IsLink(const char* pszPath)
         return 0;
     // Judged on the handle, not on the name's attributes: Wine shows a
     // mounted volume (a real folder of its own) as a reparse point by name.
-    HANDLE hEntry = CreateFileA(pszPath, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                NULL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    HANDLE hEntry = utl_OpenShared(pszPath, FILE_READ_ATTRIBUTES, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
     if (hEntry == INVALID_HANDLE_VALUE)
         return (dwAttr & FILE_ATTRIBUTE_REPARSE_POINT) ? 1 : 0;
     int nLink = utl_IsLinkHandle(hEntry, pszPath);
@@ -119,9 +111,8 @@ int utl_RemoveLink(const char* pszPath)
     // RemoveDirectoryA, MoveFileA) then acts on the target. A handle that
     // leads elsewhere, or no handle (a dangling link), leaves the link as it
     // is: the caller's step fails instead.
-    HANDLE hLink = CreateFileA(pszPath, DELETE | FILE_READ_ATTRIBUTES,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
-                               FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    HANDLE hLink = utl_OpenShared(pszPath, DELETE | FILE_READ_ATTRIBUTES,
+                                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
     if (hLink == INVALID_HANDLE_VALUE)
         return 0;
     BY_HANDLE_FILE_INFORMATION info;
@@ -200,9 +191,8 @@ int utl_RemoveOwnFolder(const char* pszFolder)
 
 void utl_DeleteOwnFile(const char* pszPath)
 {
-    HANDLE hFile = CreateFileA(pszPath, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
-                               FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    HANDLE hFile = utl_OpenShared(pszPath, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
     if (hFile == INVALID_HANDLE_VALUE)
         return;
     if (utl_IsLinkHandle(hFile, pszPath)) {

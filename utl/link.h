@@ -12,6 +12,8 @@
 // needed its place fails: nothing outside is ever touched.
 #pragma once
 #include <windows.h>
+// What these functions open is released with utl_CloseHandle.
+#include "handle.h"
 
 // 1 when the handle, opened on pszPath, is not that path's own object.
 int utl_IsLinkHandle(HANDLE hEntry, const char* pszPath);
@@ -48,5 +50,3 @@ HANDLE utl_OpenOwnFile(const char* pszPath, DWORD dwAccess, DWORD dwShare, DWORD
 // Marks the entry a handle (opened with DELETE) holds for deletion when the
 // handle is closed: the entry itself, whatever its name leads to by then.
 int utl_DeleteOnClose(HANDLE hEntry);
-// Closes a file, find or folder handle once and marks it closed.
-void utl_CloseHandle(HANDLE& hHandle);

@@ -457,8 +457,9 @@ int utl_FilePack(const char* pszSrcPath, const char* pszSrcFile, const char* psz
     }
     if (utl_FileExists(szDst)) {
         if (!bAdd) {
-            SetFileAttributesA(szDst, FILE_ATTRIBUTE_NORMAL);
-            if (!DeleteFileA(szDst)) {
+            // Made normal and deleted through its handle; a link goes as a link.
+            utl_DeleteOwnFile(szDst);
+            if (utl_FileExists(szDst)) {
                 SetErr(pdwErr, PACK_ERR_DELETE);
                 return 0;
             }
@@ -484,8 +485,7 @@ int utl_FilePack(const char* pszSrcPath, const char* pszSrcFile, const char* psz
         PackSysFail(pdwErr, "utl_OpenFileForRead");
         dwErr = PACK_ERR_OPEN;
     } else {
-        hDst = CreateFileA(szDst, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        hDst = utl_OpenOwnFile(szDst, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS);
         if (hDst == INVALID_HANDLE_VALUE) {
             PackSysFail(pdwErr, "utl_NewOrOpenFileForWrite");
             dwErr = PACK_ERR_OPEN;
@@ -508,7 +508,7 @@ int utl_FilePack(const char* pszSrcPath, const char* pszSrcFile, const char* psz
     utl_CloseHandle(hSrc);
     utl_CloseHandle(hDst);
     if (bRemove)
-        DeleteFileA(szDst);
+        utl_DeleteOwnFile(szDst);
     if (dwErr)
         SetErr(pdwErr, dwErr);
     return dwErr ? 0 : 1;

@@ -1,23 +1,12 @@
 // Process utilities: Toolhelp snapshot search and command output capture.
 #include "proc.h"
+#include "handle.h"
 #include "log.h"
 #include <windows.h>
 #include <tlhelp32.h>
 #include <stdio.h>
 #include <string.h>
 #include <vector>
-
-namespace {
-
-void CloseHandleSafe(HANDLE& h)
-{
-    if (h && h != INVALID_HANDLE_VALUE) {
-        CloseHandle(h);
-    }
-    h = NULL;
-}
-
-} // namespace
 
 int chkProcExist(const char* pszModule, const char* pszExeName)
 {
@@ -36,7 +25,7 @@ int chkProcExist(const char* pszModule, const char* pszExeName)
         snprintf(szMsg, sizeof(szMsg), "chkProcExist: process32First failed with err: %d",
                  (int)GetLastError());
         utl_Log(pszModule, szMsg, 0);
-        CloseHandleSafe(hSnap);
+        utl_CloseHandle(hSnap);
         return PROC_LIST_ERROR;
     }
     int nResult = PROC_NOT_RUNNING;
@@ -46,7 +35,7 @@ int chkProcExist(const char* pszModule, const char* pszExeName)
             break;
         }
     } while (Process32Next(hSnap, &pe));
-    CloseHandleSafe(hSnap);
+    utl_CloseHandle(hSnap);
     return nResult;
 }
 
@@ -61,8 +50,10 @@ int GetCmd(const char* pszCmd, std::string& strOut, const char* pszModule)
         utl_Log(pszModule, szMsg, 0);
         return 0;
     }
-    // Only the write end goes to the child; our read end must not be
-    // inherited, or the pipe would never report the child's end.
+    // The pipe reports the command's end once every write end is closed:
+    // ours right after the start, the child's when it (and whatever it
+    // handed its handles on to) has ended. The read end is kept out of the
+    // child, which has no use for it.
     SetHandleInformation(hRead, HANDLE_FLAG_INHERIT, 0);
 
     STARTUPINFOA si;
@@ -82,21 +73,21 @@ int GetCmd(const char* pszCmd, std::string& strOut, const char* pszModule)
         snprintf(szMsg, sizeof(szMsg), "GetCmd: Create CMD Process Failed with ErrCode:%lu",
                  (unsigned long)GetLastError());
         utl_Log(pszModule, szMsg, 0);
-        CloseHandleSafe(hRead);
-        CloseHandleSafe(hWrite);
+        utl_CloseHandle(hRead);
+        utl_CloseHandle(hWrite);
         return 0;
     }
     if (WaitForSingleObject(pi.hProcess, 20) == WAIT_FAILED) {
         utl_Log(pszModule, "GetCmd: WAIT_FAILED!", 0);
-        CloseHandleSafe(pi.hProcess);
-        CloseHandleSafe(pi.hThread);
-        CloseHandleSafe(hRead);
-        CloseHandleSafe(hWrite);
+        utl_CloseHandle(pi.hProcess);
+        utl_CloseHandle(pi.hThread);
+        utl_CloseHandle(hRead);
+        utl_CloseHandle(hWrite);
         return 0;
     }
-    CloseHandleSafe(hWrite);
-    CloseHandleSafe(pi.hProcess);
-    CloseHandleSafe(pi.hThread);
+    utl_CloseHandle(hWrite);
+    utl_CloseHandle(pi.hProcess);
+    utl_CloseHandle(pi.hThread);
 
     // Blocks until the command writes or closes its end of the pipe. Each
     // piece is kept up to its first zero byte.
@@ -113,6 +104,6 @@ int GetCmd(const char* pszCmd, std::string& strOut, const char* pszModule)
     }
     if (bAny)
         strOut = strCollected;
-    CloseHandleSafe(hRead);
+    utl_CloseHandle(hRead);
     return 1;
 }

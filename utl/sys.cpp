@@ -1,5 +1,6 @@
 // System utilities: administrator check, system drive, free space.
 #include "sys.h"
+#include "handle.h"
 #include "log.h"
 #include <stdlib.h>
 #include <string.h>
@@ -43,7 +44,7 @@ done:
     if (pAdminSid)
         FreeSid(pAdminSid);
     free(pGroups);
-    CloseHandle(hToken);
+    utl_CloseHandle(hToken);
     return nResult;
 }
 

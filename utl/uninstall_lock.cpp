@@ -8,7 +8,7 @@
 #include "file.h"
 #include "log.h"
 #include "reg.h"
-#include "verify.h"
+#include "reginfo.h"
 #include "xml_parser.h"
 #include <string.h>
 #include <string>
@@ -26,6 +26,7 @@ const char* const KEY_CLIENT_NEW =
 const char* const KEY_CLIENT_OLD =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{8E4F2B61-D07A-4C35-B9E8-21A6F3C05D72}";
 
+// The registry, or a protected file: SRC_CUSTOM_XML + its VrfWhich.
 enum Source { SRC_REGISTRY = 0, SRC_CUSTOM_XML, SRC_UNINSTALL_XML, SRC_CUSTOM_INI, SRC_UNINSTALL_INI };
 
 void LockLog(const char* pszModule, const char* pszText)
@@ -48,43 +49,51 @@ void CopyPwdText(char* pszPwdBuf, const char* pszText)
     pszPwdBuf[nLen] = '\0';
 }
 
-// Steps 2.2 to 2.5: the first protected file that verifies, restoring a pair
-// from the backups when its own check fails.
+// A pair's own check, before any restore: the customisation files go
+// through their loaders (which make reginfo, migrate the legacy folder and
+// try the icon), the uninstall files are checked as they stand.
+int OwnCheck(const char* pszModule, const char* pszRegInfo, VrfWhich eWhich)
+{
+    if (eWhich == VRF_CUSTOM_XML)
+        return utl_LoadCusXmlFile(pszModule);
+    if (eWhich == VRF_CUSTOM_INI)
+        return utl_LoadCusIniFile(pszModule);
+    return VrfCheckPair(pszRegInfo, eWhich, 0, NULL);
+}
+
+// Steps 2.2 to 2.5: the first protected file that verifies, in the pairs'
+// order, restoring a pair from the backups when its own check fails.
 int ChooseSource(const char* pszModule, const char* pszRegInfo)
 {
-    std::string strMsg;
-    int nSrc = SRC_REGISTRY;
-    if (utl_LoadCusXmlFile(pszModule) || RestoreAndVerify(VRF_CUSTOM_XML, strMsg))
-        nSrc = SRC_CUSTOM_XML;
-    FlushMsg(pszModule, strMsg);
-    if (nSrc == SRC_REGISTRY) {
-        if (UninstallXmlVerify(pszRegInfo) || RestoreAndVerify(VRF_UNINSTALL_XML, strMsg))
-            nSrc = SRC_UNINSTALL_XML;
+    for (int i = 0; i < VRF_PAIR_COUNT; ++i) {
+        std::string strMsg;
+        int bTrusted = OwnCheck(pszModule, pszRegInfo, (VrfWhich)i) || RestoreAndVerify((VrfWhich)i, strMsg);
         FlushMsg(pszModule, strMsg);
+        if (bTrusted)
+            return SRC_CUSTOM_XML + i;
     }
-    if (nSrc == SRC_REGISTRY) {
-        if (utl_LoadCusIniFile(pszModule) || RestoreAndVerify(VRF_CUSTOM_INI, strMsg))
-            nSrc = SRC_CUSTOM_INI;
-        FlushMsg(pszModule, strMsg);
+    return SRC_REGISTRY;
+}
+
+// The pair's document in reginfo read into its record with pfnRead; a
+// document that cannot be read leaves the record's initial values.
+template <typename Info>
+void ReadDocument(const char* pszRegInfo, VrfWhich eWhich, int (CCustomXmlParse::*pfnRead)(const char*, Info&),
+                  Info& info)
+{
+    char szPath[UTL_MAX_PATH];
+    if (utl_PathJoin(szPath, sizeof(szPath), pszRegInfo, g_aVrfPairs[eWhich].pszProtected)) {
+        CCustomXmlParse parser;
+        (parser.*pfnRead)(szPath, info);
     }
-    if (nSrc == SRC_REGISTRY) {
-        if (UninstallIniVerify(pszRegInfo) || RestoreAndVerify(VRF_UNINSTALL_INI, strMsg))
-            nSrc = SRC_UNINSTALL_INI;
-        FlushMsg(pszModule, strMsg);
-    }
-    return nSrc;
 }
 
 // KavlaCustom.xml holds the password encrypted, its reader hands it over
 // decrypted, and the dialog compares encrypted texts: encrypt it again.
 DWORD ReadCustomXml(const char* pszModule, const char* pszRegInfo, char* pszPwdBuf)
 {
-    char szPath[UTL_MAX_PATH];
     CusFunctionsInfo info;
-    if (utl_PathJoin(szPath, sizeof(szPath), pszRegInfo, "KavlaCustom.xml")) {
-        CCustomXmlParse parser;
-        parser.ReadFunctions(szPath, info);
-    }
+    ReadDocument(pszRegInfo, VRF_CUSTOM_XML, &CCustomXmlParse::ReadFunctions, info);
     if (info.uninstall == 1 && !info.uninstallPassword.empty()) {
         char szText[PWD_TEXT_MAX + 1] = {0};
         // A password too long for a stored text leaves the buffer empty: the
@@ -103,12 +112,8 @@ DWORD ReadCustomXml(const char* pszModule, const char* pszRegInfo, char* pszPwdB
 
 DWORD ReadUninstallXml(const char* pszModule, const char* pszRegInfo, char* pszPwdBuf)
 {
-    char szPath[UTL_MAX_PATH];
     CusUninstallInfo info;
-    if (utl_PathJoin(szPath, sizeof(szPath), pszRegInfo, "KavlaUninstallInfo.xml")) {
-        CCustomXmlParse parser;
-        parser.ReadUninstallInfo(szPath, info);
-    }
+    ReadDocument(pszRegInfo, VRF_UNINSTALL_XML, &CCustomXmlParse::ReadUninstallInfo, info);
     if (info.uninstall == 1 && !info.uninstallPass.empty()) {
         CopyPwdText(pszPwdBuf, info.uninstallPass.c_str());
         LockLog(pszModule, "Get UninstallPwd from KavlaUninstallInfo.xml succ.");
@@ -117,8 +122,9 @@ DWORD ReadUninstallXml(const char* pszModule, const char* pszRegInfo, char* pszP
 }
 
 // Both INI files keep the flag and the stored text in section "Functions".
-DWORD ReadIni(const char* pszModule, const char* pszRegInfo, const char* pszName, char* pszPwdBuf)
+DWORD ReadIni(const char* pszModule, const char* pszRegInfo, VrfWhich eWhich, char* pszPwdBuf)
 {
+    const char* pszName = g_aVrfPairs[eWhich].pszProtected;
     char szPath[UTL_MAX_PATH];
     if (!utl_PathJoin(szPath, sizeof(szPath), pszRegInfo, pszName))
         return 0;
@@ -179,10 +185,10 @@ int IsUninstallPrompt(const char* pszModule, char* pszPwdBuf)
         dwFlag = ReadUninstallXml(pszModule, szRegInfo, pszPwdBuf);
         break;
     case SRC_CUSTOM_INI:
-        dwFlag = ReadIni(pszModule, szRegInfo, "KavlaCustom.ini", pszPwdBuf);
+        dwFlag = ReadIni(pszModule, szRegInfo, VRF_CUSTOM_INI, pszPwdBuf);
         break;
     case SRC_UNINSTALL_INI:
-        dwFlag = ReadIni(pszModule, szRegInfo, "KavlaUninstallInfo.ini", pszPwdBuf);
+        dwFlag = ReadIni(pszModule, szRegInfo, VRF_UNINSTALL_INI, pszPwdBuf);
         break;
     default:
         dwFlag = ReadRegistry(pszModule, pszPwdBuf);

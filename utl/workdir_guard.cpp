@@ -38,7 +38,7 @@ bool IsProcessUser(PSID pSid)
     DWORD cb = 0;
     bool bEqual = GetTokenInformation(hToken, TokenUser, abUser, sizeof(abUser), &cb)
                   && EqualSid(pSid, ((TOKEN_USER*)abUser)->User.Sid);
-    CloseHandle(hToken);
+    utl_CloseHandle(hToken);
     return bEqual;
 }
 
@@ -151,8 +151,7 @@ int utl_IsOwnerTrusted(const char* pszPath)
 {
     if (!pszPath)
         return 0;
-    HANDLE hEntry = CreateFileA(pszPath, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    HANDLE hEntry = utl_OpenShared(pszPath, READ_CONTROL, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
     // A link's owner says nothing about what it leads to.
     int nTrusted = hEntry != INVALID_HANDLE_VALUE && !utl_IsLinkHandle(hEntry, pszPath)
                    && utl_IsOwnerTrustedHandle(hEntry);

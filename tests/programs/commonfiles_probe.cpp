@@ -1,7 +1,7 @@
 // Test helper: prints the Common Files folder as the setup program finds it
 // at its first call, so that a test can start it with an environment of its
 // choosing (the answer is cached for the life of a process).
-#include "verify.h"
+#include "reginfo.h"
 #include <stdio.h>
 
 int main()

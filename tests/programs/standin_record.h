@@ -49,7 +49,7 @@ inline void StandinRecord(const char* pszName, const char* pszEvent)
 }
 
 // How long the stand-in stays: KAVLA_STANDIN_MS_<name> in the environment,
-// else a number in <name>.ms beside the program, else dwDefault.
+// else a number in <name>.stay beside the program, else dwDefault.
 inline DWORD StandinDuration(const char* pszName, DWORD dwDefault)
 {
     std::string strVar = std::string("KAVLA_STANDIN_MS_") + pszName;
@@ -60,7 +60,7 @@ inline DWORD StandinDuration(const char* pszName, DWORD dwDefault)
     DWORD dwLen = GetModuleFileNameA(NULL, szPath, sizeof(szPath));
     std::string strFile(szPath, dwLen);
     size_t nSep = strFile.find_last_of('\\');
-    strFile = strFile.substr(0, nSep == std::string::npos ? 0 : nSep + 1) + pszName + ".ms";
+    strFile = strFile.substr(0, nSep == std::string::npos ? 0 : nSep + 1) + pszName + ".stay";
     FILE* pf = fopen(strFile.c_str(), "r");
     if (!pf)
         return dwDefault;

@@ -40,7 +40,7 @@ run_in() { local p=$1; shift; "$WINE_RUN" --root "$KAVLA_WINE_ROOT" --arch "$arc
 pl=$work/payload
 mkdir -p "$pl" "$work/tools"
 cp "$bin/pymApxSvr.exe" "$bin/KavlaSetup.exe" "$pl/"
-echo 200 > "$pl/KavlaSetup.ms"
+echo 200 > "$pl/KavlaSetup.stay"
 printf '<profile name="office"/>\r\n' > "$pl/office-cfg.xml"
 "$WINE_RUN" --root "$KAVLA_WINE_ROOT" --arch x64 --keep "$work/tools" \
   "$(winpath "$dist/kavlapack.exe")" build "$(winpath "$dist/Setup.exe")" \

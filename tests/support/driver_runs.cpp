@@ -244,6 +244,22 @@ int RunCarrier(const std::string& strCarrier, const std::string& strPath, DWORD 
     return Run("\"" + strPath + "\"", dwTimeoutMs, strFolder);
 }
 
+void StartWholeRun(DWORD dwPymMs, DWORD dwInstallerMs)
+{
+    if (IsEmulated())
+        return;
+    ResetRunState();
+    SetStandinDurations(dwPymMs, dwInstallerMs);
+}
+
+int BuildAndRunSetup(const Payload& payload, const std::string& strTag, bool bIncomplete)
+{
+    std::string strCarrier = NewTempFolder(strTag) + "\\Setup.exe";
+    if (!payload.BuildCarrier(DistPath("Setup.exe"), strCarrier, bIncomplete))
+        return -2;
+    return RunCarrier(strCarrier, std::string(kDownloads) + "\\Setup.exe", 180000);
+}
+
 std::vector<std::string> SetupMessages() { return LogMessages(SetupLogText()); }
 
 ::testing::AssertionResult HasInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& expected)

@@ -74,6 +74,13 @@ void SetStandinDurations(DWORD dwPymMs, DWORD dwInstallerMs);
 // Copies a carrier to strPath (folders made) and runs it from its folder;
 // the exit code, -1 on time-out.
 int RunCarrier(const std::string& strCarrier, const std::string& strPath, DWORD dwTimeoutMs);
+// Whole-program run state for a test: ResetRunState and the stand-ins'
+// durations; nothing where the whole program cannot run (emulated).
+void StartWholeRun(DWORD dwPymMs, DWORD dwInstallerMs);
+// Builds Setup.exe with the payload in a new temporary folder strTag and
+// runs it from the downloads folder within three minutes: its exit code, -2
+// when it cannot be built. bIncomplete as for Payload::BuildCarrier.
+int BuildAndRunSetup(const Payload& payload, const std::string& strTag, bool bIncomplete = false);
 // The setup log's messages of today.
 std::vector<std::string> SetupMessages();
 // Whether the lines hold the expected ones in this order (others may lie between).

@@ -9,8 +9,8 @@
 #include "file.h"
 #include "reg.h"
 #include "mbedtls/md5.h"
+#include "reginfo.h"
 #include "testutil.h"
-#include "verify.h"
 #include <string>
 #include <vector>
 
@@ -20,20 +20,17 @@ struct Pair {
     VrfWhich eWhich;
     const char* pszProtected;
     const char* pszVrf;
-    int (*pfnCheck)(const char*);
+    // The pair's check with the default block.
+    int Check(const char* pszFolder) const { return VrfCheckPair(pszFolder, eWhich, 0, NULL); }
 };
 
-inline int CheckCustomXml(const char* pszFolder) { return CusXmlVerify(pszFolder, 0, NULL); }
-
-// The four pairs, in the order the uninstall lock considers them.
+// The four pairs of the program's table, in the order the uninstall lock
+// considers them.
 inline const std::vector<Pair>& Pairs()
 {
-    static const std::vector<Pair> s_pairs = {
-        {VRF_CUSTOM_XML, "KavlaCustom.xml", "KavlaCustomXml.vrf", CheckCustomXml},
-        {VRF_UNINSTALL_XML, "KavlaUninstallInfo.xml", "KavlaUninstallInfoXml.vrf", UninstallXmlVerify},
-        {VRF_CUSTOM_INI, "KavlaCustom.ini", "KavlaCustom.vrf", CusIniVerify},
-        {VRF_UNINSTALL_INI, "KavlaUninstallInfo.ini", "KavlaUninstallInfo.vrf", UninstallIniVerify},
-    };
+    static std::vector<Pair> s_pairs;
+    for (int i = (int)s_pairs.size(); i < VRF_PAIR_COUNT; ++i)
+        s_pairs.push_back({(VrfWhich)i, g_aVrfPairs[i].pszProtected, g_aVrfPairs[i].pszVrf});
     return s_pairs;
 }
 
