@@ -20,7 +20,7 @@ apt_opts=(-o Acquire::Retries=5 -o Acquire::http::Timeout=60)
 
 pkgs=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
       cmake ninja-build make wine wine64 xvfb x11-utils xauth imagemagick
-      googletest qemu-user locales dpkg-dev osslsigncode openssl fonts-wqy-microhei)
+      googletest qemu-user locales dpkg-dev osslsigncode openssl fonts-wqy-microhei nsis)
 pkgs32=(wine32:i386 libwine:i386)
 
 missing=()

@@ -121,31 +121,62 @@ TEST(LogFailures, AnUnwritableLogNeverFailsTheCaller)
     EXPECT_EQ(0, utl_SimpleLog("x", "dropped"));
 }
 
-TEST(LogConcurrency, TwoProcessesLoseNoLine)
+// Three processes append 3000 lines each to one file, all at once: every
+// line arrives whole, none is lost or written over, and each writer's lines
+// keep their order.
+TEST(LogConcurrency, ThreeProcessesLoseNoLine)
 {
     KT_SKIP_IF_EMULATED();
-    const int kLines = 400;
+    const int kLines = 3000;
+    const char* const kTags[] = {"A", "B", "C"};
     std::string exe = kt::TestBinPath("log_writer.exe");
     for (const char* kind : {"setup", "utl"}) {
-        kt::Proc a = kt::Start(exe + " " + kind + " " + std::to_string(kLines) + " A");
-        kt::Proc b = kt::Start(exe + " " + kind + " " + std::to_string(kLines) + " B");
-        ASSERT_EQ(0, kt::Wait(a, 120000));
-        ASSERT_EQ(0, kt::Wait(b, 120000));
-        std::string text = std::string(kind) == "setup" ? kt::SetupLogText() : kt::UtlLogText("conc");
-        std::vector<std::string> lines = kt::LogMessages(text);
-        ASSERT_EQ((size_t)(2 * kLines), lines.size()) << kind;
-        // Every line whole, and each writer's lines in its own order.
-        int nNextA = 0, nNextB = 0;
-        for (const std::string& line : lines) {
-            if (line == "A line " + std::to_string(nNextA))
-                ++nNextA;
-            else if (line == "B line " + std::to_string(nNextB))
-                ++nNextB;
-            else
-                ADD_FAILURE() << kind << ": unexpected line " << line;
+        const std::string strGate = std::string("kt_log_gate_") + kind;
+        HANDLE hReady = CreateSemaphoreA(NULL, 0, 3, (strGate + ".ready").c_str());
+        HANDLE hGo = CreateEventA(NULL, TRUE, FALSE, (strGate + ".go").c_str());
+        ASSERT_TRUE(hReady && hGo);
+        std::vector<kt::Proc> procs;
+        for (const char* tag : kTags)
+            procs.push_back(kt::Start(exe + " " + kind + " " + std::to_string(kLines) + " " + tag + " " + strGate));
+        for (size_t i = 0; i < procs.size(); ++i)
+            ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hReady, 120000)) << kind;
+        SetEvent(hGo);
+        for (kt::Proc& proc : procs)
+            ASSERT_EQ(0, kt::Wait(proc, 300000)) << kind;
+        CloseHandle(hReady);
+        CloseHandle(hGo);
+
+        const bool bUtl = std::string(kind) == "utl";
+        std::string text = bUtl ? kt::UtlLogText("conc") : kt::SetupLogText();
+        ASSERT_GE(text.size(), 2u);
+        EXPECT_EQ("\r\n", text.substr(text.size() - 2)) << kind << ": the last line is cut";
+        const std::regex re(std::string("^\\[\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\] \\[") + (bUtl ? "0x" : "")
+                            + "[0-9a-f]+\\] ([ABC]) line (\\d+)$");
+        // A line written over by another shows as a broken line, or as a gap
+        // in its writer's numbers.
+        int anNext[3] = {0, 0, 0}, anSeen[3] = {0, 0, 0}, nBroken = 0, nGaps = 0;
+        for (size_t nPos = 0; nPos < text.size();) {
+            size_t nEnd = text.find("\r\n", nPos);
+            if (nEnd == std::string::npos)
+                nEnd = text.size();
+            std::string line = text.substr(nPos, nEnd - nPos);
+            nPos = nEnd + 2;
+            std::smatch m;
+            if (!std::regex_match(line, m, re)) {
+                if (++nBroken <= 5)
+                    ADD_FAILURE() << kind << ": broken line " << line;
+                continue;
+            }
+            const int iWriter = m[1].str()[0] - 'A', nLine = std::stoi(m[2].str());
+            if (nLine != anNext[iWriter] && ++nGaps <= 5)
+                ADD_FAILURE() << kind << ": " << kTags[iWriter] << " line " << anNext[iWriter] << " expected, got " << line;
+            anNext[iWriter] = nLine + 1;
+            ++anSeen[iWriter];
         }
-        EXPECT_EQ(kLines, nNextA);
-        EXPECT_EQ(kLines, nNextB);
+        EXPECT_EQ(0, nBroken) << kind;
+        EXPECT_EQ(0, nGaps) << kind;
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(kLines, anSeen[i]) << kind << ": lines of writer " << kTags[i];
     }
 }
 

@@ -5,8 +5,9 @@ namespace {
 
 typedef DWORD(WINAPI* FinalPathFn)(HANDLE, LPSTR, DWORD, DWORD);
 typedef BOOL(WINAPI* SetInfoFn)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+typedef BOOL(WINAPI* GetInfoFn)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
 
-// Both exist from Windows Vista on; looked up so that the program still
+// All three exist from Windows Vista on; looked up so that the program still
 // starts where they are missing (then only the attribute and link-count
 // tests apply, and attributes and deletes go by path).
 // Looked up once per process: the log writer checks every line's file.
@@ -14,6 +15,13 @@ FinalPathFn FinalPathFunction(void)
 {
     static FinalPathFn s_pfn =
         (FinalPathFn)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA");
+    return s_pfn;
+}
+
+GetInfoFn GetInfoFunction(void)
+{
+    static GetInfoFn s_pfn =
+        (GetInfoFn)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFileInformationByHandleEx");
     return s_pfn;
 }
 
@@ -63,6 +71,29 @@ int SetAttributesOnHandle(HANDLE hEntry, DWORD dwAttributes)
     return pfnSet(hEntry, FileBasicInfo, &info, sizeof(info)) ? 1 : 0;
 }
 
+// The entry's attributes and link count. Asked for by themselves where the
+// system can: GetFileInformationByHandle also asks for the volume's serial
+// number, which under Wine is a round trip to its mount manager process and
+// the dearest part of a log line.
+int GetAttributesAndLinks(HANDLE hEntry, DWORD* pdwAttributes, DWORD* pdwLinks)
+{
+    GetInfoFn pfnGet = GetInfoFunction();
+    FILE_BASIC_INFO basic;
+    FILE_STANDARD_INFO standard;
+    if (pfnGet && pfnGet(hEntry, FileBasicInfo, &basic, sizeof(basic))
+        && pfnGet(hEntry, FileStandardInfo, &standard, sizeof(standard))) {
+        *pdwAttributes = basic.FileAttributes;
+        *pdwLinks = standard.NumberOfLinks;
+        return 1;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(hEntry, &info))
+        return 0;
+    *pdwAttributes = info.dwFileAttributes;
+    *pdwLinks = info.nNumberOfLinks;
+    return 1;
+}
+
 } // namespace
 
 int utl_DeleteOnClose(HANDLE hEntry)
@@ -75,13 +106,13 @@ int utl_DeleteOnClose(HANDLE hEntry)
 
 int utl_IsLinkHandle(HANDLE hEntry, const char* pszPath)
 {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (GetFileInformationByHandle(hEntry, &info)) {
-        if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    DWORD dwAttributes = 0, dwLinks = 0;
+    if (GetAttributesAndLinks(hEntry, &dwAttributes, &dwLinks)) {
+        if (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
             return 1;
         // A folder's link count says nothing about other names (Wine gives
         // the unix count of its subfolders).
-        if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && info.nNumberOfLinks > 1)
+        if (!(dwAttributes & FILE_ATTRIBUTE_DIRECTORY) && dwLinks > 1)
             return 1;
     }
     return LeadsElsewhere(hEntry, pszPath);
@@ -137,7 +168,9 @@ int utl_EnsureOwnFolder(const char* pszFolder)
         DWORD dwAttr = GetFileAttributesA(pszFolder);
         if (dwAttr == INVALID_FILE_ATTRIBUTES) {
             // A dangling link makes this fail; it is not created through.
-            if (!CreateDirectoryA(pszFolder, NULL))
+            // Another process that made the folder meanwhile makes it fail
+            // too: then the next round finds that folder.
+            if (!CreateDirectoryA(pszFolder, NULL) && GetLastError() != ERROR_ALREADY_EXISTS)
                 return 0;
             continue;
         }
