@@ -40,6 +40,39 @@ void DropTrailingSeparator(char* pszPath)
         pszPath[nLen - 1] = '\0';
 }
 
+// Length of pszPrefix when pszPath is that folder or lies in it, else 0.
+size_t FolderPrefix(const char* pszPath, const char* pszPrefix)
+{
+    size_t nLen = strlen(pszPrefix);
+    if (!nLen || _strnicmp(pszPath, pszPrefix, nLen) != 0 || (pszPath[nLen] && pszPath[nLen] != '\\'))
+        return 0;
+    return nLen;
+}
+
+// A 32-bit program on 64-bit Windows that opens <windir>\system32\... gets
+// <windir>\SysWOW64\...: the system's own redirection, no link. Both
+// folders are empty where nothing is redirected.
+struct RedirectedFolders {
+    char szSystem[MAX_PATH], szWow64[MAX_PATH];
+    RedirectedFolders()
+    {
+        BOOL bWow64 = FALSE;
+        UINT uSys = GetSystemDirectoryA(szSystem, sizeof(szSystem));
+        UINT uWow = IsWow64Process(GetCurrentProcess(), &bWow64) && bWow64
+                        ? GetSystemWow64DirectoryA(szWow64, sizeof(szWow64)) : 0;
+        if (uSys == 0 || uSys >= sizeof(szSystem) || uWow == 0 || uWow >= sizeof(szWow64))
+            szSystem[0] = szWow64[0] = '\0';
+    }
+};
+
+int IsSystemRedirection(const char* pszFull, const char* pszFinal)
+{
+    static const RedirectedFolders s_folders;
+    size_t nSys = FolderPrefix(pszFull, s_folders.szSystem);
+    size_t nWow = FolderPrefix(pszFinal, s_folders.szWow64);
+    return nSys && nWow && lstrcmpiA(pszFull + nSys, pszFinal + nWow) == 0;
+}
+
 // 1 when the handle's final path differs from the full path meant.
 int LeadsElsewhere(HANDLE hEntry, const char* pszPath)
 {
@@ -56,7 +89,7 @@ int LeadsElsewhere(HANDLE hEntry, const char* pszPath)
         pszFinal += 4;
     DropTrailingSeparator((char*)pszFinal);
     DropTrailingSeparator(szFull);
-    return lstrcmpiA(pszFinal, szFull) != 0;
+    return lstrcmpiA(pszFinal, szFull) != 0 && !IsSystemRedirection(szFull, pszFinal);
 }
 
 // Sets the attributes through the handle itself (0 leaves the times alone).
@@ -146,13 +179,13 @@ int utl_RemoveLink(const char* pszPath)
                                   FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
     if (hLink == INVALID_HANDLE_VALUE)
         return 0;
-    BY_HANDLE_FILE_INFORMATION info;
+    DWORD dwAttributes = 0, dwLinks = 0;
     SetInfoFn pfnSet = SetInfoFunction();
     int bRemoved = 0;
     // A read-only hard link stays: making it normal would change the file
     // that its other names share.
-    if (pfnSet && GetFileInformationByHandle(hLink, &info) && !LeadsElsewhere(hLink, pszPath)
-        && ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(info.dwFileAttributes & FILE_ATTRIBUTE_READONLY))) {
+    if (pfnSet && GetAttributesAndLinks(hLink, &dwAttributes, &dwLinks) && !LeadsElsewhere(hLink, pszPath)
+        && ((dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(dwAttributes & FILE_ATTRIBUTE_READONLY))) {
         bRemoved = utl_DeleteOnClose(hLink);
     }
     utl_CloseHandle(hLink);
@@ -194,8 +227,8 @@ HANDLE utl_OpenOwnFolder(const char* pszFolder, DWORD dwAccess)
                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
     if (hFolder == INVALID_HANDLE_VALUE)
         return hFolder;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(hFolder, &info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+    DWORD dwAttributes = 0, dwLinks = 0;
+    if (!GetAttributesAndLinks(hFolder, &dwAttributes, &dwLinks) || !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
         || utl_IsLinkHandle(hFolder, pszFolder))
         utl_CloseHandle(hFolder);
     return hFolder;
@@ -235,8 +268,8 @@ void utl_DeleteOwnFile(const char* pszPath)
         return;
     }
     // A real folder in a file's place is no file to delete.
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(hFile, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    DWORD dwAttributes = 0, dwLinks = 0;
+    if (!GetAttributesAndLinks(hFile, &dwAttributes, &dwLinks) || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
         utl_CloseHandle(hFile);
         return;
     }
