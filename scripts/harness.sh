@@ -20,18 +20,25 @@ harness_env() {
 # The base prefix: made once, under a lock, never used to run tests itself.
 harness_base_prefix() {
   local base=$KAVLA_WINE_BASE
-  [ -f "$base/.kavla-ready" ] && return 0
+  [ -f "$base/.kavla-ready-2" ] && return 0
   (
     flock 9
-    [ -f "$base/.kavla-ready" ] && exit 0
+    [ -f "$base/.kavla-ready-2" ] && exit 0
     rm -rf "$base"
     export WINEPREFIX=$base
     /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
     /usr/lib/wine/wineserver -w
     # A crashing program must fail its test, not wait in a dialog.
     /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+    # Nor wait for a debugger: Wine's own hangs in 32-bit Wine under
+    # qemu-i386. With none to start, the crashed program ends at once.
+    local key
+    for key in 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
+               'HKLM\Software\Wow6432Node\Microsoft\Windows NT\CurrentVersion\AeDebug'; do
+      /usr/lib/wine/wine64 reg add "$key" /v Debugger /d 'kavla-no-debugger.exe %ld %ld' /f >/dev/null 2>&1
+    done
     /usr/lib/wine/wineserver -w
-    touch "$base/.kavla-ready"
+    touch "$base/.kavla-ready-2"
   ) 9>"$KAVLA_WINE_BASE.lock"
 }
 
@@ -42,7 +49,7 @@ harness_copy_prefix() { # destination
   cp -a "$base/dosdevices" "$dst/"
   # System files are shared read-mostly through hard links: tests only add files.
   cp -al "$base/drive_c" "$dst/drive_c"
-  rm -f "$dst/.kavla-ready"
+  rm -f "$dst/.kavla-ready-2"
 }
 
 harness_xvfb() {
