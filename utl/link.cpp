@@ -51,15 +51,22 @@ size_t FolderPrefix(const char* pszPath, const char* pszPrefix)
 
 // A 32-bit program on 64-bit Windows that opens <windir>\system32\... gets
 // <windir>\SysWOW64\...: the system's own redirection, no link. Both
-// folders are empty where nothing is redirected.
+// folders are empty where nothing is redirected, and on systems older than
+// the functions that tell (looked up, like the others).
+typedef BOOL(WINAPI* IsWow64Fn)(HANDLE, PBOOL);
+typedef UINT(WINAPI* Wow64DirFn)(LPSTR, UINT);
+
 struct RedirectedFolders {
     char szSystem[MAX_PATH], szWow64[MAX_PATH];
     RedirectedFolders()
     {
+        HMODULE hKernel = GetModuleHandleA("kernel32.dll");
+        IsWow64Fn pfnIsWow64 = (IsWow64Fn)(void*)GetProcAddress(hKernel, "IsWow64Process");
+        Wow64DirFn pfnWow64Dir = (Wow64DirFn)(void*)GetProcAddress(hKernel, "GetSystemWow64DirectoryA");
         BOOL bWow64 = FALSE;
         UINT uSys = GetSystemDirectoryA(szSystem, sizeof(szSystem));
-        UINT uWow = IsWow64Process(GetCurrentProcess(), &bWow64) && bWow64
-                        ? GetSystemWow64DirectoryA(szWow64, sizeof(szWow64)) : 0;
+        UINT uWow = pfnIsWow64 && pfnWow64Dir && pfnIsWow64(GetCurrentProcess(), &bWow64) && bWow64
+                        ? pfnWow64Dir(szWow64, sizeof(szWow64)) : 0;
         if (uSys == 0 || uSys >= sizeof(szSystem) || uWow == 0 || uWow >= sizeof(szWow64))
             szSystem[0] = szWow64[0] = '\0';
     }
