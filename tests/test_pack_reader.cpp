@@ -356,6 +356,34 @@ TEST_F(PackReaderErrors, OutputThatCannotBeOpenedFails165)
     EXPECT_EQ(2u, kt::CountLine(FileLog(), ErrLine(165)));
 }
 
+// Names that stand in the destination already: an older, longer file keeps
+// no tail; a hard link loses its name to a new file and the file it shares
+// data with keeps its bytes; a read-only hard link cannot be replaced without
+// changing that file, so the record fails with 165 and nothing is written.
+TEST_F(PackReaderErrors, ExistingNamesAreReplacedNeverWrittenThrough)
+{
+    std::string strHost = kp::Header() + kp::Record("long.txt", "new") + kp::Record("linked.txt", "new linked")
+                          + kp::Record("ro.txt", "new read-only");
+    std::string strDir = kt::NewTempFolder("existing");
+    std::string strOut = strDir + "\\out", strOutside = kt::NewTempFolder("existing_outside");
+    ASSERT_TRUE(kt::WriteBytes(strDir + "\\host.bin", strHost));
+    ASSERT_TRUE(kt::WriteBytes(strOut + "\\long.txt", "a longer old content"));
+    ASSERT_TRUE(kt::WriteBytes(strOutside + "\\shared.txt", "outside"));
+    ASSERT_TRUE(kt::WriteBytes(strOutside + "\\ro.txt", "outside read-only"));
+    ASSERT_TRUE(SetFileAttributesA((strOutside + "\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(CreateHardLinkA((strOut + "\\linked.txt").c_str(), (strOutside + "\\shared.txt").c_str(), NULL));
+    ASSERT_TRUE(CreateHardLinkA((strOut + "\\ro.txt").c_str(), (strOutside + "\\ro.txt").c_str(), NULL));
+
+    DWORD dwErr = kUntouched;
+    EXPECT_EQ(0, utl_FileUnpack(strDir.c_str(), "host.bin", strOut.c_str(), &dwErr, 0));
+    EXPECT_EQ(165u, dwErr);
+    EXPECT_EQ("new", kt::ReadBytes(strOut + "\\long.txt"));
+    EXPECT_EQ("new linked", kt::ReadBytes(strOut + "\\linked.txt"));
+    EXPECT_EQ("outside", kt::ReadBytes(strOutside + "\\shared.txt"));
+    EXPECT_EQ("outside read-only", kt::ReadBytes(strOutside + "\\ro.txt"));
+    EXPECT_EQ("outside read-only", kt::ReadBytes(strOut + "\\ro.txt"));
+}
+
 TEST_F(PackReaderErrors, HostOf4GiBOrMoreFails155)
 {
     std::string strDir = kt::NewTempFolder("huge");

@@ -3,7 +3,7 @@
 
 namespace {
 
-typedef DWORD(WINAPI* FinalPathFn)(HANDLE, LPSTR, DWORD, DWORD);
+typedef DWORD(WINAPI* FinalPathFn)(HANDLE, LPWSTR, DWORD, DWORD);
 typedef BOOL(WINAPI* SetInfoFn)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
 typedef BOOL(WINAPI* GetInfoFn)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
 
@@ -11,10 +11,12 @@ typedef BOOL(WINAPI* GetInfoFn)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD
 // starts where they are missing (then only the attribute and link-count
 // tests apply, and attributes and deletes go by path).
 // Looked up once per process: the log writer checks every line's file.
+// The wide form: the ANSI one asks the system for the name twice (once for
+// its length), and every question is a round trip to the Wine server.
 FinalPathFn FinalPathFunction(void)
 {
     static FinalPathFn s_pfn =
-        (FinalPathFn)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA");
+        (FinalPathFn)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleW");
     return s_pfn;
 }
 
@@ -86,10 +88,16 @@ int LeadsElsewhere(HANDLE hEntry, const char* pszPath)
     FinalPathFn pfnFinal = FinalPathFunction();
     if (!pfnFinal)
         return 0;
-    char szFinal[2 * MAX_PATH], szFull[2 * MAX_PATH];
-    DWORD dwFinal = pfnFinal(hEntry, szFinal, sizeof(szFinal), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    WCHAR wszFinal[2 * MAX_PATH];
+    char szFinal[4 * MAX_PATH], szFull[2 * MAX_PATH];
+    DWORD dwFinal = pfnFinal(hEntry, wszFinal, ARRAYSIZE(wszFinal), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (dwFinal == 0 || dwFinal >= ARRAYSIZE(wszFinal))
+        return 0;
+    // In the code page of the ANSI file functions, as pszPath is.
+    int nFinal = WideCharToMultiByte(AreFileApisANSI() ? CP_ACP : CP_OEMCP, 0, wszFinal, (int)dwFinal + 1, szFinal,
+                                     sizeof(szFinal), NULL, NULL);
     DWORD dwFull = GetFullPathNameA(pszPath, sizeof(szFull), szFull, NULL);
-    if (dwFinal == 0 || dwFinal >= sizeof(szFinal) || dwFull == 0 || dwFull >= sizeof(szFull))
+    if (nFinal == 0 || dwFull == 0 || dwFull >= sizeof(szFull))
         return 0;
     const char* pszFinal = szFinal;
     if (strncmp(pszFinal, "\\\\?\\", 4) == 0)
@@ -132,6 +140,17 @@ int GetAttributesAndLinks(HANDLE hEntry, DWORD* pdwAttributes, DWORD* pdwLinks)
     *pdwAttributes = info.dwFileAttributes;
     *pdwLinks = info.nNumberOfLinks;
     return 1;
+}
+
+// A handle on what was just opened or created, kept only when it is the
+// path's own file: a link made or swapped in on the way is not written through.
+HANDLE KeepIfOwn(HANDLE hFile, const char* pszPath)
+{
+    if (hFile != INVALID_HANDLE_VALUE && utl_IsLinkHandle(hFile, pszPath)) {
+        utl_CloseHandle(hFile);
+        SetLastError(ERROR_ACCESS_DENIED);
+    }
+    return hFile;
 }
 
 } // namespace
@@ -291,8 +310,19 @@ void utl_DeleteOwnFile(const char* pszPath)
 HANDLE utl_OpenOwnFile(const char* pszPath, DWORD dwAccess, DWORD dwShare, DWORD dwDisposition)
 {
     const DWORD dwFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
-    // An existing entry is opened first and never created through: a
-    // dangling link would otherwise make its target.
+    const int bMayCreate = dwDisposition != OPEN_EXISTING && dwDisposition != TRUNCATE_EXISTING;
+    // Where it may be created, the file is created first: CREATE_NEW is never
+    // made through a link, not even a dangling one (anything at the name
+    // makes it fail), and the files this is asked to make are mostly new (an
+    // unpack into an emptied folder). Asking for a missing name first would
+    // cost a second search of the folder, which Wine makes by listing it.
+    if (bMayCreate) {
+        HANDLE hFile = CreateFileA(pszPath, dwAccess, dwShare, NULL, CREATE_NEW, dwFlags, NULL);
+        DWORD dwErr = GetLastError();
+        if (hFile != INVALID_HANDLE_VALUE || (dwErr != ERROR_FILE_EXISTS && dwErr != ERROR_ALREADY_EXISTS))
+            return KeepIfOwn(hFile, pszPath);
+    }
+    // Something is there: it is opened as it stands, never created through.
     HANDLE hFile = CreateFileA(pszPath, dwAccess, dwShare, NULL, OPEN_EXISTING, dwFlags, NULL);
     if (hFile != INVALID_HANDLE_VALUE) {
         if (!utl_IsLinkHandle(hFile, pszPath))
@@ -300,14 +330,10 @@ HANDLE utl_OpenOwnFile(const char* pszPath, DWORD dwAccess, DWORD dwShare, DWORD
         utl_CloseHandle(hFile);
         if (!utl_RemoveLink(pszPath))
             return INVALID_HANDLE_VALUE;
-    } else if (dwDisposition == OPEN_EXISTING || dwDisposition == TRUNCATE_EXISTING
-               || GetLastError() != ERROR_FILE_NOT_FOUND) {
+    } else if (!bMayCreate || GetLastError() != ERROR_FILE_NOT_FOUND) {
         return INVALID_HANDLE_VALUE;
     }
-    // CREATE_NEW is never created through a link, not even a dangling one.
-    hFile = CreateFileA(pszPath, dwAccess, dwShare, NULL, CREATE_NEW, dwFlags, NULL);
-    // A link made between the removal and the creation is not written through.
-    if (hFile != INVALID_HANDLE_VALUE && utl_IsLinkHandle(hFile, pszPath))
-        utl_CloseHandle(hFile);
-    return hFile;
+    // The link is gone, or what stood there went meanwhile; a dangling link
+    // still stands and makes this fail.
+    return KeepIfOwn(CreateFileA(pszPath, dwAccess, dwShare, NULL, CREATE_NEW, dwFlags, NULL), pszPath);
 }

@@ -128,15 +128,15 @@ int WriteLine(LogKind eKind, const char* pszModule, const char* pszMsg, int bDet
     // processes can both write at the same old end, and one line is lost.
     // Byte-range locks are mandatory on Windows: one byte far beyond any real
     // offset makes only the log's own writers wait for each other, while
-    // readers and other writers of the file go on.
+    // readers and other writers of the file go on. Closing the handle
+    // releases the lock: an unlock of its own would be one more round trip
+    // to the Wine server on every line.
     OVERLAPPED ov;
     memset(&ov, 0, sizeof(ov));
     ov.OffsetHigh = 0x7FFFFFFF;
-    BOOL bLocked = LockFileEx(hFile, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &ov);
+    LockFileEx(hFile, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &ov);
     DWORD dwWritten = 0;
     WriteFile(hFile, strLine.data(), (DWORD)strLine.size(), &dwWritten, NULL);
-    if (bLocked)
-        UnlockFileEx(hFile, 0, 1, 0, &ov);
     utl_CloseHandle(hFile);
     return 1;
 }
