@@ -47,8 +47,13 @@ harness_copy_prefix() { # destination
   mkdir -p "$dst"
   cp -a "$base"/*.reg "$base/.update-timestamp" "$dst/"
   cp -a "$base/dosdevices" "$dst/"
-  # System files are shared read-mostly through hard links: tests only add files.
-  cp -al "$base/drive_c" "$dst/drive_c"
+  # System files are shared read-mostly through hard links: tests only add
+  # files. A prefix on another filesystem (a benchmark's, in memory) copies them.
+  if [ "$(stat -c %d "$base")" = "$(stat -c %d "$dst")" ]; then
+    cp -al "$base/drive_c" "$dst/drive_c"
+  else
+    cp -a "$base/drive_c" "$dst/drive_c"
+  fi
   rm -f "$dst/.kavla-ready-2"
 }
 
