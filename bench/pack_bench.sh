@@ -75,7 +75,7 @@ drive_c=$prefix/drive_c
 wd=$drive_c/tmp/KavlaSetup0          # the setup program's work folder
 # Every job writes its files into that same folder, by its C: name, so that
 # the jobs differ in their programs only.
-wd_win='C:\tmp\KavlaSetup0'
+wd_win=C:$(printf '%s' "${wd#"$drive_c"}" | tr / '\\')
 
 # make_payload DIR BIG_COUNT BIG_MIB SMALL_COUNT
 make_payload() {
@@ -161,7 +161,7 @@ OutFile "$d/nsis_setup.exe"
 SetCompress off
 SilentInstall silent
 RequestExecutionLevel admin
-InstallDir "C:\\tmp\\KavlaSetup0"
+InstallDir "$wd_win"
 Section
   SetOutPath "\$INSTDIR"
   File "$d/payload/*.bin"
