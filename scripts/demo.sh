@@ -14,8 +14,9 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 
-# The 64-bit build by default: every process start of the 32-bit build runs
-# through qemu-i386 and costs tens of seconds, and a run starts six processes.
+# The 64-bit build by default: it runs on every machine without an emulator,
+# while the 32-bit build goes through qemu-i386 where the kernel runs no
+# 32-bit program itself (tens of seconds per process start; a run starts six).
 arch=x64
 keep_prefix=0
 protected=0
@@ -57,7 +58,7 @@ build_arch() { # arch -> sets build_dir, dist_dir
 say "Build ($arch)"
 build_arch "$arch"
 tgt_build=$build_dir tgt_dist=$dist_dir
-# The payload is made with the 64-bit tools: they run under Wine without emulation.
+# The payload is made with the 64-bit tools: they never need an emulator.
 if [ "$arch" = x86 ]; then
   say "Build (x64 tools for making the payload)"
   build_arch x64

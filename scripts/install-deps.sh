@@ -20,7 +20,7 @@ apt_opts=(-o Acquire::Retries=5 -o Acquire::http::Timeout=60)
 
 pkgs=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
       cmake ninja-build make wine wine64 xvfb x11-utils xauth imagemagick
-      googletest qemu-user locales dpkg-dev osslsigncode openssl fonts-wqy-microhei nsis)
+      googletest locales dpkg-dev osslsigncode openssl fonts-wqy-microhei nsis)
 pkgs32=(wine32:i386 libwine:i386)
 
 missing=()
@@ -86,14 +86,26 @@ if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf8$'; then
   locale-gen >/dev/null
 fi
 
-# 32-bit Wine runs under qemu-i386 on kernels without 32-bit support.
-if [ -e /usr/bin/qemu-i386 ] && [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
-  if [ "$(id -u)" = 0 ]; then
-    [ -e /proc/sys/fs/binfmt_misc/register ] || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc || true
-    if [ -w /proc/sys/fs/binfmt_misc/register ]; then
-      printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:F' \
-        > /proc/sys/fs/binfmt_misc/register || echo "install-deps: binfmt registration failed" >&2
-    fi
+# 32-bit programs (32-bit Wine, so the shipped build's tests) run natively
+# where the kernel can; only where it cannot are they sent through qemu-i386
+# by binfmt_misc. The check runs 32-bit libc's loader with any qemu-i386 entry
+# disabled, so that an entry left by an earlier run cannot answer for the
+# kernel; a kernel that runs it itself keeps the entry disabled.
+binfmt=/proc/sys/fs/binfmt_misc
+native32() { /lib/ld-linux.so.2 --version >/dev/null 2>&1; }
+if [ -e $binfmt/qemu-i386 ]; then
+  need_root
+  echo 0 > $binfmt/qemu-i386
+  if ! native32; then echo 1 > $binfmt/qemu-i386; fi
+elif ! native32; then
+  need_root
+  if ! dpkg-query -W -f='${Status}' qemu-user 2>/dev/null | grep -q 'install ok installed'; then
+    retry apt-get "${apt_opts[@]}" install -y -qq --no-install-recommends qemu-user
+  fi
+  [ -e $binfmt/register ] || mount -t binfmt_misc binfmt_misc $binfmt || true
+  if [ -w $binfmt/register ]; then
+    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:F' \
+      > $binfmt/register || echo "install-deps: binfmt registration failed" >&2
   fi
 fi
 

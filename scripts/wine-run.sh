@@ -38,10 +38,25 @@ export WINEPREFIX=$prefix
 
 loader=/usr/lib/wine/wine64
 [ "$arch" = x86 ] && loader=/usr/lib/wine/wine
-set +e
-"$loader" "$@"
-rc=$?
-set -e
+# Wine's own loader failing to bring the program up is told apart from the
+# program failing: only then, and once, is it started again, and that is
+# said. Its stderr is kept for the look and passed on when it has ended.
+wine_failed_to_start() { # stderr file
+  grep -qE '^(wine: (could not|cannot|failed to)|wine client error|wineserver: )' "$1"
+}
+errf=$(mktemp)
+for try in 1 2; do
+  set +e
+  "$loader" "$@" 2>"$errf"
+  rc=$?
+  set -e
+  cat "$errf" >&2
+  if [ $rc = 0 ] || [ $try = 2 ] || ! wine_failed_to_start "$errf"; then break; fi
+  echo "wine-run: Wine did not start $1 ($(grep -m1 -E '^(wine|wineserver)' "$errf")); starting it once more" >&2
+  /usr/lib/wine/wineserver -k 2>/dev/null || true
+  /usr/lib/wine/wineserver -w 2>/dev/null || true
+done
+rm -f "$errf"
 # Programs the test left running (or a wineserver waiting for them) end here,
 # unless another program of the same kept prefix is still being driven.
 if [ $nokill = 0 ]; then

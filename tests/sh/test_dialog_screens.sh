@@ -5,7 +5,7 @@
 # notice replaces the prompt.
 set -euo pipefail
 arch=${KAVLA_ARCH:?}
-if [ "$arch" = x86 ]; then
+if [ "${KAVLA_EMULATED:-0}" = 1 ]; then
   echo "skipped under emulation: the 64-bit build takes the screenshots"; exit 0
 fi
 src=${KAVLA_SRC_DIR:?}
@@ -17,7 +17,7 @@ out=${KAVLA_BUILD_DIR:?}/artifacts
 mkdir -p "$out"
 dist=${KAVLA_DIST_DIR:?}
 bin=${KAVLA_TEST_BIN_DIR:?}
-run() { "$WINE_RUN" --root "$KAVLA_WINE_ROOT" --arch x64 "$@"; }
+run() { "$WINE_RUN" --root "$KAVLA_WINE_ROOT" --arch "$arch" "$@"; }
 fail=0
 
 shoot() { # prefix locale tag

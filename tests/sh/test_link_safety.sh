@@ -42,7 +42,7 @@ mkdir -p "$pl" "$work/tools"
 cp "$bin/pymApxSvr.exe" "$bin/KavlaSetup.exe" "$pl/"
 echo 200 > "$pl/KavlaSetup.stay"
 printf '<profile name="office"/>\r\n' > "$pl/office-cfg.xml"
-"$WINE_RUN" --root "$KAVLA_WINE_ROOT" --arch x64 --keep "$work/tools" \
+"$WINE_RUN" --root "$KAVLA_WINE_ROOT" --arch "$arch" --keep "$work/tools" \
   "$(winpath "$dist/kavlapack.exe")" build "$(winpath "$dist/Setup.exe")" \
   "$(winpath "$work/Setup.exe")" "$(winpath "$pl")" >/dev/null || bad "kavlapack build failed"
 

@@ -39,7 +39,7 @@ if strings -a "$setup" | grep -qi 'dbghelp\|MakeSureDirectoryPathExists'; then
   bad "Setup.exe carries the name of dbghelp or MakeSureDirectoryPathExists"
 fi
 
-if [ "$arch" = x86 ]; then
+if [ "${KAVLA_EMULATED:-0}" = 1 ]; then
   # Every Windows process start costs about 45 s under emulation; the
   # whole-program runs need six.
   say "SKIP: whole-program lock runs are made by the 64-bit build"
