@@ -51,4 +51,8 @@ if(EXISTS ${GTEST_SRC}/CMakeLists.txt)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
   add_subdirectory(${GTEST_SRC} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  # GCC 12's win32 thread model has no std::mutex, which GoogleTest's own
+  # Notification needs on Windows: it gets one built on Win32 instead.
+  target_compile_options(gtest PUBLIC
+    "SHELL:-include ${CMAKE_SOURCE_DIR}/tests/support/gtest_notification.h")
 endif()

@@ -18,7 +18,9 @@ retry() {
 }
 apt_opts=(-o Acquire::Retries=5 -o Acquire::http::Timeout=60)
 
-pkgs=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
+# The win32 thread model: the POSIX one links winpthreads, which imports
+# GetTickCount64, a name Windows XP lacks, so XP would refuse Setup.exe.
+pkgs=(g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64
       cmake ninja-build make wine wine64 xvfb x11-utils xauth imagemagick
       googletest locales dpkg-dev osslsigncode openssl fonts-wqy-microhei nsis)
 pkgs32=(wine32:i386 libwine:i386)
