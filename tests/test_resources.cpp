@@ -48,6 +48,21 @@ TEST(Resources, ManifestAsksForAdministratorAndCommonControls6)
     EXPECT_NE(std::string::npos, m.find("<description>Setup.exe</description>"));
 }
 
+// Vista and later give a program that names none of them the older systems'
+// behaviour; one not DPI aware is stretched into a blurred bitmap.
+TEST(Resources, ManifestNamesVistaTo11AndSystemDpiAwareness)
+{
+    std::string m = ManifestOf(kt::DistPath("Setup.exe"));
+    ASSERT_FALSE(m.empty());
+    EXPECT_NE(std::string::npos, m.find("<compatibility xmlns=\"urn:schemas-microsoft-com:compatibility.v1\">"));
+    for (const char* pszId : {"{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+                              "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+                              "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"})
+        EXPECT_NE(std::string::npos, m.find(std::string("<supportedOS Id=\"") + pszId + "\"/>")) << pszId;
+    EXPECT_NE(std::string::npos,
+              m.find("<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>"));
+}
+
 TEST(Resources, VersionShownByExplorer)
 {
     std::string exe = kt::DistPath("Setup.exe");
