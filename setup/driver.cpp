@@ -50,8 +50,10 @@ const DWORD INSTALLER_END_POLL_MS = 500;
 
 // The work folder's path, kept for the whole run (the installer runs from it).
 char g_szWorkDir[UTL_MAX_PATH] = {0};
-// Held open from the making of the work folder until the installer has ended.
-HANDLE g_hWorkDirHold = INVALID_HANDLE_VALUE;
+// <drive>:\tmp and the work folder, held from the making of the work folder
+// until the installer has ended: the paths of the programs started lead to them.
+UtlFolder g_tmpHold = {INVALID_HANDLE_VALUE, {0}};
+UtlFolder g_workHold = {INVALID_HANDLE_VALUE, {0}};
 
 // W\pszName into pszOut (UTL_MAX_PATH bytes).
 int WorkPath(char* pszOut, const char* pszName)
@@ -122,13 +124,11 @@ int ChooseCarrier(char* pszCarrier)
     return bOk;
 }
 
-// Step 3: the work folder. It is made without being emptied, so that its
-// guard (held until the installer has ended) can check and protect it
-// first; only then are an earlier run's files removed.
+// Step 3: the work folder, made or adopted as the setup's own and held until
+// the installer has ended; then an earlier run's files go.
 int MakeWorkFolder(DWORD* pdwErr)
 {
-    if (!utl_CreateTmpDir(g_szWorkDir, UTL_MAX_PATH, "KavlaSetup", 0, 0)
-        || !utl_GuardWorkFolder(g_szWorkDir, &g_hWorkDirHold)) {
+    if (!utl_CreateTmpDirHeld(g_szWorkDir, UTL_MAX_PATH, "KavlaSetup", 0, 0, &g_tmpHold, &g_workHold)) {
         g_szWorkDir[0] = '\0';
         *pdwErr = DRV_ERR_WORKDIR;
         return 0;
@@ -191,6 +191,18 @@ int UnpackComponentPack(DWORD* pdwErr)
     return utl_FileUnpack(g_szWorkDir, "KavlaComponent.exe", szComponent, pdwErr, 0);
 }
 
+// A program of the work folder, held so that nobody can change or replace
+// it until it has been started (its start opens it for reading only);
+// INVALID_HANDLE_VALUE when it is not a plain file of the folder's own.
+HANDLE HoldProgram(const char* pszName)
+{
+    UtlEntryKind eKind = UTL_ENTRY_FOREIGN;
+    HANDLE hProgram = utl_OpenAt(&g_workHold, pszName, GENERIC_READ, FILE_SHARE_READ, UTL_OPEN, UTL_AS_FILE, &eKind);
+    if (hProgram != INVALID_HANDLE_VALUE && eKind != UTL_ENTRY_OWN)
+        utl_CloseHandle(hProgram);
+    return hProgram;
+}
+
 // Runs the packaged 7-Zip on the archive, extracting into W. 1 when 7-Zip reported
 // "Everything is Ok"; its output is logged when it ran.
 int ExtractWithSevenZip(const char* pszArchivePath)
@@ -200,7 +212,10 @@ int ExtractWithSevenZip(const char* pszArchivePath)
         return 0;
     SetupLog(strCmd.c_str());
     std::string strOut;
-    if (!GetCmd(strCmd.c_str(), strOut, "Setup"))
+    HANDLE hProgram = HoldProgram("7za.exe");
+    int bRan = hProgram != INVALID_HANDLE_VALUE && GetCmd(strCmd.c_str(), strOut, "Setup");
+    utl_CloseHandle(hProgram);
+    if (!bRan)
         return 0;
     SetupLog(strOut.c_str());
     return strOut.find("Everything is Ok") != std::string::npos ? 1 : 0;
@@ -285,16 +300,25 @@ void ExtractCmdCustomCfg(void)
         SetupLog("unpack managecfg fail!");
 }
 
-// Starts W\pszName with ShellExecuteA (default verb, no working folder).
-void StartWorkProgram(const char* pszPath, const char* pszParams, int nShow)
+// Starts W\pszName with ShellExecuteA (default verb, no working folder),
+// held meanwhile. 0 when it is not a plain file of the work folder's own.
+int StartWorkProgram(const char* pszName, const char* pszParams, int nShow)
 {
-    ShellExecuteA(NULL, NULL, pszPath, pszParams, NULL, nShow);
+    char szPath[UTL_MAX_PATH];
+    HANDLE hProgram = HoldProgram(pszName);
+    if (hProgram == INVALID_HANDLE_VALUE || !WorkPath(szPath, pszName)) {
+        utl_CloseHandle(hProgram);
+        return 0;
+    }
+    ShellExecuteA(NULL, NULL, szPath, pszParams, NULL, nShow);
+    utl_CloseHandle(hProgram);
+    return 1;
 }
 
 // Runs the admission service once and waits until it is gone (or its time is up).
-void RunAdmissionService(const char* pszPath, const char* pszParams)
+void RunAdmissionService(const char* pszParams)
 {
-    StartWorkProgram(pszPath, pszParams, SW_HIDE);
+    StartWorkProgram(PYM_NAME, pszParams, SW_HIDE);
     Sleep(PYM_START_WAIT_MS);
     for (int i = 0; i < PYM_MAX_POLLS && chkProcExist("waitCpd", PYM_NAME) == PROC_RUNNING; ++i)
         Sleep(PYM_POLL_MS);
@@ -304,25 +328,25 @@ void RunAdmissionService(const char* pszPath, const char* pszParams)
 // information, then shuts the client down.
 int HandOverToAdmissionService(DWORD* pdwErr)
 {
-    char szPym[UTL_MAX_PATH];
-    if (!WorkPath(szPym, PYM_NAME) || !utl_FileExists(szPym)) {
+    HANDLE hPym = HoldProgram(PYM_NAME);
+    const int bThere = hPym != INVALID_HANDLE_VALUE;
+    utl_CloseHandle(hPym);
+    if (!bThere) {
         *pdwErr = DRV_ERR_NO_PYM;
         return 0;
     }
-    RunAdmissionService(szPym, "-setUpdInfo");
-    RunAdmissionService(szPym, "-exitpymclient");
+    RunAdmissionService("-setUpdInfo");
+    RunAdmissionService("-exitpymclient");
     return 1;
 }
 
 // Starts the real installer and waits for it to appear and to end.
 int RunInstaller(DWORD* pdwErr)
 {
-    char szSetup[UTL_MAX_PATH];
-    if (!WorkPath(szSetup, INSTALLER_NAME) || !utl_FileExists(szSetup)) {
+    if (!StartWorkProgram(INSTALLER_NAME, NULL, SW_SHOW)) {
         *pdwErr = DRV_ERR_NO_SETUP;
         return 0;
     }
-    StartWorkProgram(szSetup, NULL, SW_SHOW);
 
     unsigned nStartWaits = 0;
     for (int i = 0; i < INSTALLER_APPEAR_MAX_POLLS; ++i) {
@@ -405,7 +429,8 @@ int UnpackAndSetup(DWORD* pdwErr)
         ExtractCmdCustomCfg();
         nResult = HandOverToAdmissionService(pdwErr) && RunInstaller(pdwErr);
     }
-    utl_CloseHandle(g_hWorkDirHold);
+    utl_ReleaseFolder(&g_workHold);
+    utl_ReleaseFolder(&g_tmpHold);
     CloseInstanceEvent();
     return nResult ? 1 : 0;
 }

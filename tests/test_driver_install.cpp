@@ -273,19 +273,25 @@ TEST_F(DriverInstall, DamagedCarriersStopBeforeAnythingStarts)
         // 30 bytes cut: the end marker (19 bytes) and the tail of the last
         // record, whose length fields are still there.
         {"truncated", strFull.substr(0, strFull.size() - 30), 163},
-        // The work folder cannot be made where a file named tmp stands.
-        {"tmp_is_a_file", strFull, 351},
+        // The work folder cannot be made where a file named tmp stands
+        // that another program keeps open, so that it cannot be moved aside.
+        {"tmp_is_a_file_in_use", strFull, 351},
     };
     for (const Case& c : aCases) {
         SCOPED_TRACE(c.pszTag);
         kt::ResetRunState();
         kt::RemoveTree("C:\\tmp");
+        HANDLE hTmpFile = INVALID_HANDLE_VALUE;
         if (c.dwErr == 351) {
             ASSERT_TRUE(kt::WriteBytes("C:\\tmp", "a file"));
+            hTmpFile = CreateFileA("C:\\tmp", GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+            ASSERT_NE(INVALID_HANDLE_VALUE, hTmpFile);
         }
         std::string strCarrier = kt::NewTempFolder(c.pszTag) + "\\Setup.exe";
         ASSERT_TRUE(kt::WriteBytes(strCarrier, c.strCarrier));
         ASSERT_EQ(0, kt::RunCarrier(strCarrier, SetupPath(), RUN_TIMEOUT_MS));
+        if (hTmpFile != INVALID_HANDLE_VALUE)
+            CloseHandle(hTmpFile);
 
         std::vector<std::string> lines = kt::SetupMessages();
         EXPECT_TRUE(kt::HasInOrder(lines, {"install failed with Err " + std::to_string(c.dwErr) + ".", "Exit main"}));

@@ -1,10 +1,15 @@
-// The work folder's protection: the DACL the program builds and applies, the
-// owner rule, and the hold that keeps the folder from being renamed.
+// The work folder's protection: the DACL the program gives it at creation,
+// the rule for using an existing one again, and the hold that keeps the
+// folder from being renamed.
 #include <gtest/gtest.h>
 #include "testutil.h"
 #include "workdir_guard.h"
 #include "link.h"
+#include "pack.h"
+#include "file.h"
+#include <aclapi.h>
 #include <sddl.h>
+#include <string.h>
 
 namespace {
 
@@ -29,6 +34,13 @@ SidBuf FromString(const char* psz)
     CopySid(sizeof(s.ab), s.ab, p);
     LocalFree(p);
     return s;
+}
+
+// A volume that answers as FAT32 does: no FILE_PERSISTENT_ACLS.
+LONG NTAPI NoPersistentAcls(HANDLE, PVOID, PVOID pInfo, ULONG cb, ULONG)
+{
+    memset(pInfo, 0, cb);
+    return 0;
 }
 
 } // namespace
@@ -63,19 +75,108 @@ TEST(WorkDirSecurity, ProtectedDaclForSystemAdministratorsAndUsers)
     LocalFree(pSd);
 }
 
-// Wine keeps no DACL on files (what is read back comes from the unix mode),
-// so the folder's DACL cannot be read back here; what can fail is the
-// system's answer: a handle without the right to change the DACL is refused.
-TEST(WorkDirSecurity, AppliedToARealFolder)
+namespace {
+
+// The descriptor as the system reads it back from a folder (Wine keeps only
+// what the unix mode bits can say: a folder made without one reads back with
+// "Everyone: read and execute").
+bool GrantsEveryone(const std::string& strFolder, DWORD dwRights)
 {
-    std::string dir = kt::NewTempFolder("protect");
-    EXPECT_EQ(1, utl_ProtectWorkDir(dir.c_str()));
-    HANDLE hRead = utl_OpenOwnFolder(dir.c_str(), 0);
-    ASSERT_NE(INVALID_HANDLE_VALUE, hRead);
-    EXPECT_EQ(0, utl_ProtectFolderHandle(hRead));
-    utl_CloseHandle(hRead);
-    EXPECT_EQ(0, utl_ProtectWorkDir((dir + "\\missing").c_str()));
-    EXPECT_EQ(0, utl_ProtectWorkDir(NULL));
+    PACL pAcl = NULL;
+    PSECURITY_DESCRIPTOR pSd = NULL;
+    EXPECT_EQ((DWORD)ERROR_SUCCESS, GetNamedSecurityInfoA(strFolder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                                          NULL, NULL, &pAcl, NULL, &pSd));
+    SidBuf everyone = WellKnown(WinWorldSid);
+    bool bGrants = !pAcl;
+    for (DWORD i = 0; pAcl && i < pAcl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* pAce = NULL;
+        if (GetAce(pAcl, i, (void**)&pAce) && pAce->Header.AceType == ACCESS_ALLOWED_ACE_TYPE
+            && EqualSid((PSID)&pAce->SidStart, everyone.Get()) && (pAce->Mask & dwRights))
+            bGrants = true;
+    }
+    LocalFree(pSd);
+    return bGrants;
+}
+
+void GrantEveryoneFullControl(const std::string& strFolder)
+{
+    PSECURITY_DESCRIPTOR pSd = NULL;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;OICI;FA;;;WD)(A;OICI;FA;;;BA)",
+                                                                     SDDL_REVISION_1, &pSd, NULL));
+    BOOL bPresent = FALSE, bDefaulted = FALSE;
+    PACL pAcl = NULL;
+    GetSecurityDescriptorDacl(pSd, &bPresent, &pAcl, &bDefaulted);
+    ASSERT_EQ((DWORD)ERROR_SUCCESS, SetNamedSecurityInfoA((LPSTR)strFolder.c_str(), SE_FILE_OBJECT,
+                                                          DACL_SECURITY_INFORMATION, NULL, NULL, pAcl, NULL));
+    LocalFree(pSd);
+}
+
+int IsOwnWorkFolder(const std::string& strFolder)
+{
+    HANDLE h = utl_OpenOwnFolder(strFolder.c_str(), 0);
+    int n = h != INVALID_HANDLE_VALUE && utl_IsOwnWorkFolder(h);
+    utl_CloseHandle(h);
+    return n;
+}
+
+const std::string kTmp = "C:\\tmp", kWork = "C:\\tmp\\KavlaSetup0";
+
+} // namespace
+
+// C:\tmp and the work folder get their descriptor when they are made: what
+// reads back grants Everyone nothing, and both are the setup's own.
+TEST(WorkDirSecurity, GivenAtCreationToTmpAndTheWorkFolder)
+{
+    kt::RemoveTree(kTmp);
+    char sz[UTL_MAX_PATH];
+    ASSERT_EQ(1, utl_CreateTmpDir(sz, sizeof(sz), "KavlaSetup", 0, 0));
+    EXPECT_EQ(kWork, sz);
+    for (const std::string& folder : {kTmp, kWork}) {
+        EXPECT_FALSE(GrantsEveryone(folder, GENERIC_ALL | FILE_ALL_ACCESS)) << folder;
+        EXPECT_EQ(1, IsOwnWorkFolder(folder)) << folder;
+    }
+}
+
+// The folder of an earlier run is used again with its subfolders; one that
+// others may write in is not: it is moved aside and a new one made.
+TEST(WorkDirAdoption, OnlyAFolderNobodyElseCanWriteInIsUsedAgain)
+{
+    kt::RemoveTree(kTmp);
+    char sz[UTL_MAX_PATH];
+    ASSERT_EQ(1, utl_CreateTmpDir(sz, sizeof(sz), "KavlaSetup", 0, 0));
+    ASSERT_TRUE(kt::WriteBytes(kWork + "\\keep\\kept.txt", "kept"));
+    ASSERT_EQ(1, utl_CreateTmpDir(sz, sizeof(sz), "KavlaSetup", 0, 0));
+    EXPECT_EQ("kept", kt::ReadBytes(kWork + "\\keep\\kept.txt"));
+
+    GrantEveryoneFullControl(kWork);
+    ASSERT_TRUE(GrantsEveryone(kWork, FILE_WRITE_DATA));
+    EXPECT_EQ(0, IsOwnWorkFolder(kWork));
+    ASSERT_EQ(1, utl_CreateTmpDir(sz, sizeof(sz), "KavlaSetup", 0, 0));
+    EXPECT_TRUE(kt::ListFolder(kWork).empty());
+    EXPECT_FALSE(GrantsEveryone(kWork, GENERIC_ALL | FILE_ALL_ACCESS));
+    EXPECT_EQ(std::vector<std::string>({"KavlaSetup0"}), kt::ListFolder(kTmp));
+}
+
+// FAT32 and exFAT keep no security (XP's system drive, often): whatever the
+// system makes up for the folder's owner and DACL, the folder is used, and
+// the log says that it cannot be protected there.
+TEST(WorkDirAdoption, SimulatedVolumeWithoutAclsIsUsedAndLogged)
+{
+    kt::RemoveTree(kTmp);
+    ASSERT_TRUE(kt::WriteBytes(kWork + "\\keep\\kept.txt", "kept"));
+    GrantEveryoneFullControl(kWork);
+    UtlNtApi saved = utl_NtApi();
+    utl_NtApi().pfnQueryVolumeInformationFile = NoPersistentAcls;
+    UtlFolder tmp, work;
+    char sz[UTL_MAX_PATH];
+    int nMade = utl_CreateTmpDirHeld(sz, sizeof(sz), "KavlaSetup", 0, 0, &tmp, &work);
+    utl_NtApi() = saved;
+    ASSERT_EQ(1, nMade);
+    utl_ReleaseFolder(&work);
+    utl_ReleaseFolder(&tmp);
+    EXPECT_EQ("kept", kt::ReadBytes(kWork + "\\keep\\kept.txt"));
+    EXPECT_TRUE(kt::HasLine(kt::LogMessages(kt::SetupLogText()),
+                            "The work folder cannot be protected on this volume: it keeps no security."));
 }
 
 TEST(WorkDirOwner, OnlyAdministratorsSystemAndThisUserAreTrusted)
@@ -98,28 +199,6 @@ TEST(WorkDirOwner, OnlyAdministratorsSystemAndThisUserAreTrusted)
     for (const char* psz : apszUntrusted)
         EXPECT_EQ(0, utl_IsTrustedOwnerSid(FromString(psz).Get())) << psz;
     EXPECT_EQ(0, utl_IsTrustedOwnerSid(NULL));
-}
-
-// The sweep removes links at any depth, as links, and nothing of the
-// program's own. (Wine keeps no owner on files, so an entry of another
-// owner cannot be planted here.)
-TEST(WorkDirOwner, FoldersMadeByThisProgramAreTrusted)
-{
-    std::string dir = kt::NewTempFolder("owner");
-    std::string strOut = kt::NewTempFolder("ownerout");
-    ASSERT_TRUE(kt::WriteBytes(dir + "\\mine.txt", "x"));
-    ASSERT_TRUE(kt::WriteBytes(dir + "\\sub\\mine.txt", "x"));
-    ASSERT_TRUE(kt::WriteBytes(strOut + "\\target.dll", "outside"));
-    ASSERT_TRUE(CreateHardLinkA((dir + "\\sub\\planted.dll").c_str(), (strOut + "\\target.dll").c_str(), NULL));
-    EXPECT_EQ(1, utl_IsOwnerTrusted(dir.c_str()));
-    EXPECT_EQ(1, utl_IsOwnerTrusted((dir + "\\mine.txt").c_str()));
-    EXPECT_EQ(0, utl_IsOwnerTrusted((dir + "\\sub\\planted.dll").c_str()));
-    // An owner that cannot be read is not trusted.
-    EXPECT_EQ(0, utl_IsOwnerTrusted((dir + "\\missing").c_str()));
-    EXPECT_EQ(1, utl_RemoveUntrustedEntries(dir.c_str()));
-    EXPECT_EQ(std::vector<std::string>({"mine.txt", "sub"}), kt::ListFolder(dir));
-    EXPECT_EQ(std::vector<std::string>({"mine.txt"}), kt::ListFolder(dir + "\\sub"));
-    EXPECT_EQ("outside", kt::ReadBytes(strOut + "\\target.dll"));
 }
 
 TEST(WorkDirHold, HeldFolderCannotBeRenamedOrRemoved)

@@ -143,7 +143,7 @@ int utl_DeleteFolderTree(const char* pszFolder)
         return 0;
     utl_DeleteFiles(pszFolder, "*.*");
     utl_DeleteSubfolders(pszFolder);
-    utl_ClearAttributes(hFolder, pszFolder);
+    utl_SetAttributes(hFolder, FILE_ATTRIBUTE_NORMAL);
     utl_CloseHandle(hFolder);
     return utl_RemoveOwnFolder(pszFolder);
 }

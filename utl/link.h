@@ -1,42 +1,44 @@
-// Link safety. The setup program runs elevated in folders at the root of the
-// system drive, where any local user may plant junctions, symbolic links and
-// hard links. Whatever it deletes, writes, creates or changes attributes of
-// must be its own object, never one a link leads to. An entry counts as a
-// link when it is a reparse point, when a handle opened on it leads to
-// another path than the one meant (a link in the entry itself or in one of
-// its folders; how Wine shows unix symlinks to files), or when a file has
-// more than one name (a hard link: its data and attributes are shared).
-// A link is removed only as itself, through a handle on the link (Windows
-// opens a reparse point itself); where the system opens only what a link
-// leads to (Wine with unix symlinks), the link stays and the step that
-// needed its place fails: nothing outside is ever touched.
+// Link safety on paths. The setup program runs elevated in folders at the
+// root of the system drive, where any local user may plant junctions,
+// symbolic links, object-manager links and hard links. Whatever it deletes,
+// writes, creates or changes attributes of must be its own object, never one
+// a link leads to. Each function below holds the folder of the path and acts
+// on the last name relative to it (held.h): links among the parent folders
+// are followed, as a relocated folder is still that folder; the entry itself
+// is never followed. An entry is a link when it is a reparse point, a file
+// with more than one name, or when the handle opened on it names another
+// object than that name in that folder (how Wine shows unix symlinks). A
+// link is removed only as itself, through a handle on the link; where the
+// system opens only what a link leads to (Wine with unix symlinks), the link
+// stays and the step that needed its place fails: nothing outside is ever
+// touched.
 #pragma once
 #include <windows.h>
-// What these functions open is released with utl_CloseHandle.
 #include "handle.h"
+#include "held.h"
 
-// 1 when the handle, opened on pszPath, is not that path's own object.
-int utl_IsLinkHandle(HANDLE hEntry, const char* pszPath);
-// 1 when pszPath names a link (see above); 0 for a plain entry or none.
+// 1 when pszPath names a link or an entry that cannot be told own (above);
+// 0 for a plain entry of its own, or none.
 int utl_IsLink(const char* pszPath);
 // Removes the link at pszPath, never what it leads to. 1 when it is gone;
-// 0 when it cannot be removed safely (see above) and stays.
+// 0 when it cannot be removed safely and stays.
 int utl_RemoveLink(const char* pszPath);
 // Makes pszFolder a real folder of its own: a link in its place is removed
 // and a folder created; a missing folder is created. 1 when pszFolder is a
 // real folder afterwards; 0 when a link there cannot be removed.
 int utl_EnsureOwnFolder(const char* pszFolder);
-// Opens a folder for listing, reading and changing its security, without
-// delete sharing (it can be neither renamed nor replaced while held), and
-// only when it is a real folder of its own: INVALID_HANDLE_VALUE otherwise.
-// dwAccess adds rights (WRITE_DAC, FILE_WRITE_ATTRIBUTES).
+// The same for the child pszName of a held folder, held in *pFolder (with
+// dwAccess added) when it is there; a folder it makes gets the security
+// descriptor pSd (NULL: inherited).
+int utl_HoldOwnFolderAt(const UtlFolder* pParent, const char* pszName, DWORD dwAccess, PSECURITY_DESCRIPTOR pSd,
+                        UtlFolder* pFolder);
+// Opens a real folder of its own for listing, reading and changing its
+// security, without delete sharing (it can be neither renamed nor replaced
+// while held): INVALID_HANDLE_VALUE otherwise. dwAccess adds rights.
 HANDLE utl_OpenOwnFolder(const char* pszFolder, DWORD dwAccess);
-// Removes the (empty) real folder pszFolder through a checked handle on
-// it. 1 when it is gone.
+// Removes the (empty) real folder pszFolder through a checked handle on it.
+// 1 when it is gone.
 int utl_RemoveOwnFolder(const char* pszFolder);
-// Makes the entry's attributes normal through its handle (by path only
-// where the system cannot do it through a handle).
-int utl_ClearAttributes(HANDLE hEntry, const char* pszPath);
 // Deletes one file entry: a plain file is made normal and deleted through
 // one handle; a link is removed as a link and its target's attributes stay.
 // A real folder at that path stays.
@@ -47,6 +49,9 @@ void utl_DeleteOwnFile(const char* pszPath);
 // missing file is created only when dwDisposition allows it (CREATE_NEW,
 // so a race shows as ERROR_FILE_EXISTS).
 HANDLE utl_OpenOwnFile(const char* pszPath, DWORD dwAccess, DWORD dwShare, DWORD dwDisposition);
-// Marks the entry a handle (opened with DELETE) holds for deletion when the
-// handle is closed: the entry itself, whatever its name leads to by then.
-int utl_DeleteOnClose(HANDLE hEntry);
+// The same for the child pszName of a held folder.
+HANDLE utl_OpenOwnFileAt(const UtlFolder* pFolder, const char* pszName, DWORD dwAccess, DWORD dwShare,
+                         DWORD dwDisposition);
+// Holds the folder of pszPath; *ppszName points at the last name. A path
+// without a folder is taken in the current folder.
+int utl_HoldParentOf(const char* pszPath, UtlFolder* pFolder, const char** ppszName);

@@ -21,6 +21,9 @@ namespace {
 
 enum LogKind { LOG_SETUP, LOG_UTL, LOG_SIMPLE };
 
+// How long a line waits at most for the writers' lock (see LockForLine).
+const DWORD LOG_LOCK_WAIT_MS = 200;
+
 // <drive>:\KavlaLog of the system drive, C:\KavlaLog when it is unknown.
 struct SysLogFolder {
     char sz[UTL_MAX_PATH];
@@ -46,17 +49,92 @@ const char* LogFolder(LogKind eKind)
 }
 
 // Shared for reading and writing from the start: a second process appending
-// meanwhile must not lose its line to a sharing violation. Never opened
-// through a link: a log file that is a link, or has a second name elsewhere,
-// is removed (the name only) and a new file takes its place.
-HANDLE OpenLogFile(const char* pszPath, DWORD dwDisposition)
+// meanwhile must not lose its line to a sharing violation. Append-only (no
+// FILE_WRITE_DATA): every write goes to the end of the file, no seek
+// needed. Windows locks a byte range only for a handle with read or write
+// data access, and read access changes nothing in the file.
+const DWORD LOG_ACCESS = FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+const DWORD LOG_SHARE = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// The system's name of each log folder (the system drive's, c:\KavlaLog),
+// as it was when the folder was last held: most lines open their file by
+// its path and take it only when it is a plain file of one name right in
+// that folder. Anything else (no file yet, a link, a folder swapped for a
+// link) takes the way through the held folder.
+WCHAR g_awszFolderName[2][UTL_NT_NAME_CHARS];
+
+HANDLE OpenKnownFile(const char* pszPath, const WCHAR* pwszFolderName)
 {
-    // Append-only (no FILE_WRITE_DATA): every write goes to the end of the
-    // file, no seek needed. The link test reads the handle's attributes;
-    // Windows locks a byte range only for a handle with read or write data
-    // access, and read access changes nothing in the file.
-    return utl_OpenOwnFile(pszPath, FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE, dwDisposition);
+    if (!pwszFolderName[0])
+        return INVALID_HANDLE_VALUE;
+    HANDLE hFile = CreateFileA(pszPath, LOG_ACCESS, LOG_SHARE, NULL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (hFile != INVALID_HANDLE_VALUE && utl_EntryKind(hFile, pwszFolderName, pszPath) != UTL_ENTRY_OWN)
+        utl_CloseHandle(hFile);
+    return hFile;
+}
+
+// Holds the log folder (made when missing; a link in its place is removed as
+// a link, or the line dropped) and opens the day's file in it. Never through
+// a link: a log file that is a link, or has a second name elsewhere, loses
+// that name and a new file takes its place.
+HANDLE OpenThroughFolder(const char* pszFolder, const char* pszName, const char* pszPattern,
+                         WCHAR* pwszFolderName)
+{
+    UtlFolder root, folder;
+    const char* pszFolderName = NULL;
+    if (!utl_HoldParentOf(pszFolder, &root, &pszFolderName))
+        return INVALID_HANDLE_VALUE;
+    int bHeld = utl_HoldOwnFolderAt(&root, pszFolderName, 0, NULL, &folder);
+    utl_ReleaseFolder(&root);
+    if (!bHeld)
+        return INVALID_HANDLE_VALUE;
+    memcpy(pwszFolderName, folder.wszName, sizeof(folder.wszName));
+    HANDLE hFile = utl_OpenOwnFileAt(&folder, pszName, LOG_ACCESS, LOG_SHARE, OPEN_EXISTING);
+    if (hFile == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
+        // The day's first line: the writer's files of the same weekday but
+        // of earlier dates go. Today's own file is spared: another process
+        // may have created it since this one looked, and deleting it would
+        // lose that one's lines.
+        utl_DeleteFilesExcept(pszFolder, pszPattern, pszName);
+        hFile = utl_OpenOwnFileAt(&folder, pszName, LOG_ACCESS, LOG_SHARE, CREATE_NEW);
+        // Another process or thread wrote the day's first line meanwhile.
+        if (hFile == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS)
+            hFile = utl_OpenOwnFileAt(&folder, pszName, LOG_ACCESS, LOG_SHARE, OPEN_EXISTING);
+    } else if (hFile == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+        // A link at the name gives way to a new file.
+        hFile = utl_OpenOwnFileAt(&folder, pszName, LOG_ACCESS, LOG_SHARE, OPEN_ALWAYS);
+    }
+    utl_ReleaseFolder(&folder);
+    return hFile;
+}
+
+// An append-only handle writes at the end without a seek, but Wine takes the
+// end from the file's size and then writes there: two processes can both
+// write at the same old end, and one line is lost. So the log's own writers
+// take turns through a lock of one byte far beyond any real offset, which
+// blocks neither readers nor the write itself. Closing the handle releases
+// it: an unlock of its own would be one more round trip on every line.
+// Any process that can read the file can take that byte too, and keep it.
+// The lock is therefore asked for without waiting, again every millisecond
+// for a bounded time, which covers another writer's single write; once it
+// stayed taken for that long, this process asks only once per line from
+// then on and writes in any case: a stranger's lock costs one wait at most.
+void LockForLine(HANDLE hFile)
+{
+    static LONG s_nHeldByStranger = 0;
+    OVERLAPPED ov;
+    memset(&ov, 0, sizeof(ov));
+    ov.OffsetHigh = 0x7FFFFFFF;
+    const DWORD dwFlags = LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY;
+    if (LockFileEx(hFile, dwFlags, 0, 1, 0, &ov) || s_nHeldByStranger)
+        return;
+    const DWORD dwStart = GetTickCount();
+    while (GetTickCount() - dwStart < LOG_LOCK_WAIT_MS) {
+        Sleep(1);
+        if (LockFileEx(hFile, dwFlags, 0, 1, 0, &ov))
+            return;
+    }
+    s_nHeldByStranger = 1;
 }
 
 int WriteLine(LogKind eKind, const char* pszModule, const char* pszMsg, int bDetail)
@@ -87,26 +165,10 @@ int WriteLine(LogKind eKind, const char* pszModule, const char* pszMsg, int bDet
 
     // Most lines go to a file that exists and is opened at once; only the
     // day's first line makes the folder, turns the ring and creates the file.
-    // The folder is one of its own: a link planted in its place at the root
-    // of the drive would lead every line, and the ring, elsewhere.
-    DWORD dwFolder = GetFileAttributesA(pszFolder);
-    // Where it cannot be replaced safely, the line is dropped.
-    if ((dwFolder == INVALID_FILE_ATTRIBUTES || (dwFolder & FILE_ATTRIBUTE_REPARSE_POINT)
-         || !(dwFolder & FILE_ATTRIBUTE_DIRECTORY))
-        && !utl_EnsureOwnFolder(pszFolder))
-        return 0;
-    HANDLE hFile = OpenLogFile(szPath, OPEN_EXISTING);
-    if (hFile == INVALID_HANDLE_VALUE && GetFileAttributesA(szPath) == INVALID_FILE_ATTRIBUTES) {
-        // The writer's files of the same weekday but of earlier dates go.
-        // Today's own file is spared: another process may have created it
-        // since this one looked, and deleting it would lose that one's lines.
-        utl_DeleteFilesExcept(pszFolder, szPattern, szName);
-        hFile = OpenLogFile(szPath, CREATE_NEW);
-        // Another process or thread wrote the day's first line meanwhile.
-        if (hFile == INVALID_HANDLE_VALUE
-            && (GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS))
-            hFile = OpenLogFile(szPath, OPEN_EXISTING);
-    }
+    WCHAR* pwszFolderName = g_awszFolderName[eKind == LOG_SIMPLE ? 1 : 0];
+    HANDLE hFile = OpenKnownFile(szPath, pwszFolderName);
+    if (hFile == INVALID_HANDLE_VALUE)
+        hFile = OpenThroughFolder(pszFolder, szName, szPattern, pwszFolderName);
     if (hFile == INVALID_HANDLE_VALUE)
         return 0;
 
@@ -123,18 +185,7 @@ int WriteLine(LogKind eKind, const char* pszModule, const char* pszMsg, int bDet
     strLine += szThread;
     strLine += pszMsg ? pszMsg : "";
     strLine += "\r\n";
-    // An append-only handle writes at the end without a seek, but Wine
-    // takes the end from the file's size and then writes there: two
-    // processes can both write at the same old end, and one line is lost.
-    // Byte-range locks are mandatory on Windows: one byte far beyond any real
-    // offset makes only the log's own writers wait for each other, while
-    // readers and other writers of the file go on. Closing the handle
-    // releases the lock: an unlock of its own would be one more round trip
-    // to the Wine server on every line.
-    OVERLAPPED ov;
-    memset(&ov, 0, sizeof(ov));
-    ov.OffsetHigh = 0x7FFFFFFF;
-    LockFileEx(hFile, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &ov);
+    LockForLine(hFile);
     DWORD dwWritten = 0;
     WriteFile(hFile, strLine.data(), (DWORD)strLine.size(), &dwWritten, NULL);
     utl_CloseHandle(hFile);

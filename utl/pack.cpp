@@ -8,6 +8,7 @@
 #include "link.h"
 #include "log.h"
 #include "sys.h"
+#include "workdir_guard.h"
 #include <stdio.h>
 #include <string.h>
 
@@ -157,6 +158,11 @@ int WalkRecords(const WalkArgs& args, DWORD* pdwErr)
 {
     const bool bExtract = args.pszDstPath != NULL;
     const size_t nDstLen = bExtract ? strlen(args.pszDstPath) : 0;
+    // Every record is created in this very folder, by its name in it.
+    UtlFolder dst;
+    dst.hFolder = INVALID_HANDLE_VALUE;
+    if (bExtract)
+        utl_HoldFolder(args.pszDstPath, 0, &dst, NULL);
     BYTE abBuf[PACK_BUF_SIZE];
     char szName[PACK_MAX_NAME + 1];
     char szOut[UTL_MAX_PATH];
@@ -271,7 +277,8 @@ int WalkRecords(const WalkArgs& args, DWORD* pdwErr)
         // Opened without CREATE_ALWAYS, which refuses an existing hidden or
         // system file, and cut to zero so that a longer old file keeps no tail.
         // Never written through a link: one in its place makes way for a new file.
-        hOut = utl_OpenOwnFile(szOut, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS);
+        hOut = utl_OpenOwnFileAt(&dst, szName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 OPEN_ALWAYS);
         if (hOut == INVALID_HANDLE_VALUE || !SetEndOfFile(hOut)) {
             dwErr = PACK_ERR_OUTPUT;
             break;
@@ -296,6 +303,7 @@ int WalkRecords(const WalkArgs& args, DWORD* pdwErr)
     }
 
     utl_CloseHandle(hOut);
+    utl_ReleaseFolder(&dst);
     if (dwErr)
         WalkFail(args, pdwErr, dwErr);
     else
@@ -514,7 +522,8 @@ int utl_FilePack(const char* pszSrcPath, const char* pszSrcFile, const char* psz
     return dwErr ? 0 : 1;
 }
 
-int utl_CreateTmpDir(char* pszBuf, DWORD dwBufSize, const char* pszPrefix, int bUseTick, int bClean)
+int utl_CreateTmpDirHeld(char* pszBuf, DWORD dwBufSize, const char* pszPrefix, int bUseTick, int bClean,
+                         UtlFolder* pTmp, UtlFolder* pWork)
 {
     if (!pszBuf || !pszPrefix)
         return 0;
@@ -523,10 +532,6 @@ int utl_CreateTmpDir(char* pszBuf, DWORD dwBufSize, const char* pszPrefix, int b
         return 0;
     char szBase[UTL_MAX_PATH];
     snprintf(szBase, sizeof(szBase), "%s:\\tmp", szDrive);
-    // Any user may create entries at the root of the system drive: a link
-    // planted as tmp or as the work folder is replaced by a real folder.
-    if (!utl_EnsureOwnFolder(szBase))
-        return 0;
 
     unsigned uTick = bUseTick ? (unsigned)GetTickCount() : 0u;
     char szName[UTL_MAX_PATH], szFolder[UTL_MAX_PATH];
@@ -534,11 +539,22 @@ int utl_CreateTmpDir(char* pszBuf, DWORD dwBufSize, const char* pszPrefix, int b
     if (nName < 0 || (size_t)nName >= sizeof(szName) || !utl_PathJoin(szFolder, sizeof(szFolder), szBase, szName)
         || strlen(szFolder) >= dwBufSize)
         return 0;
-
-    if (!utl_EnsureOwnFolder(szFolder))
+    // Any user may create entries at the root of the system drive.
+    if (!utl_GuardWorkFolder(szBase, szName, pTmp, pWork))
         return 0;
     strcpy(pszBuf, szFolder);
     if (bClean)
         utl_DeleteFiles(szFolder, "*.*");
     return 1;
+}
+
+int utl_CreateTmpDir(char* pszBuf, DWORD dwBufSize, const char* pszPrefix, int bUseTick, int bClean)
+{
+    UtlFolder tmp, work;
+    int bMade = utl_CreateTmpDirHeld(pszBuf, dwBufSize, pszPrefix, bUseTick, bClean, &tmp, &work);
+    if (bMade) {
+        utl_ReleaseFolder(&work);
+        utl_ReleaseFolder(&tmp);
+    }
+    return bMade;
 }

@@ -3,6 +3,7 @@
 // executable carries one at file offset 3,300,000.
 #pragma once
 #include <windows.h>
+#include "held.h"
 
 #define PACK_SETUP_OFFSET 3300000u
 #define PACK_MAGIC "^-=Kavla=-^ Vorn "
@@ -46,5 +47,10 @@ int utl_GetFileSize(const char* pszPath, DWORD* pdwSizeHigh, DWORD* pdwSizeLow);
 // 1 when the container reads to its end, else 0 with *pdwErr set.
 typedef int (*PackRecordFn)(void* pvCtx, const char* pszName, DWORD dwDataLen, DWORD dwRecOffset, int bEnd);
 int utl_PackList(const char* pszHostPath, DWORD dwOffset, PackRecordFn pfnRecord, void* pvCtx, DWORD* pdwErr);
-// Makes or reuses <system drive>:\tmp\<prefix><n> and copies its path into pszBuf.
+// Makes or reuses <system drive>:\tmp\<prefix><n> as the setup's own folder
+// (workdir_guard.h) and copies its path into pszBuf.
 int utl_CreateTmpDir(char* pszBuf, DWORD dwBufSize, const char* pszPrefix, int bUseTick, int bClean);
+// The same, holding <system drive>:\tmp and the folder in *pTmp and *pWork
+// (both released by the caller) when it returns 1.
+int utl_CreateTmpDirHeld(char* pszBuf, DWORD dwBufSize, const char* pszPrefix, int bUseTick, int bClean,
+                         UtlFolder* pTmp, UtlFolder* pWork);

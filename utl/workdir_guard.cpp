@@ -4,13 +4,16 @@
 #include "log.h"
 #include <aclapi.h>
 #include <sddl.h>
-#include <stdlib.h>
+#include <stdio.h>
 #include <string.h>
 
 namespace {
 
 // Read and execute for ordinary users: FILE_GENERIC_READ | FILE_GENERIC_EXECUTE.
 const DWORD kUsersAccess = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
+// Every right that changes a folder, its entries or its security.
+const DWORD kWriteRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES
+                           | FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
 
 bool AddAce(PACL pAcl, WELL_KNOWN_SID_TYPE eType, DWORD dwAccess)
 {
@@ -40,6 +43,105 @@ bool IsProcessUser(PSID pSid)
                   && EqualSid(pSid, ((TOKEN_USER*)abUser)->User.Sid);
     utl_CloseHandle(hToken);
     return bEqual;
+}
+
+// 1 when no entry of the DACL lets anyone but trusted SIDs write, here or,
+// through an inheritable entry, in what is made inside. The creator of an
+// entry inside could write there already. A missing DACL lets everyone.
+int WritableOnlyByTrusted(PACL pAcl)
+{
+    if (!pAcl)
+        return 0;
+    for (DWORD i = 0; i < pAcl->AceCount; ++i) {
+        ACE_HEADER* pHeader = NULL;
+        if (!GetAce(pAcl, i, (void**)&pHeader))
+            return 0;
+        if (pHeader->AceType == ACCESS_DENIED_ACE_TYPE)
+            continue;
+        ACCESS_ALLOWED_ACE* pAce = (ACCESS_ALLOWED_ACE*)pHeader;
+        // Other kinds of allowing entries are not read: they count as writers.
+        if (pHeader->AceType != ACCESS_ALLOWED_ACE_TYPE)
+            return 0;
+        PSID pSid = (PSID)&pAce->SidStart;
+        if ((pAce->Mask & kWriteRights) && !utl_IsTrustedOwnerSid(pSid) && !IsWellKnown(pSid, WinCreatorOwnerSid))
+            return 0;
+    }
+    return 1;
+}
+
+// A unique name beside pszName for what stood in the program's way.
+void AsideName(const char* pszName, char* pszOut, size_t cbOut)
+{
+    static unsigned s_uAside = 0;
+    snprintf(pszOut, cbOut, "%s.%lx-%lx-%u.old", pszName, (unsigned long)GetCurrentProcessId(),
+             (unsigned long)GetTickCount(), ++s_uAside);
+}
+
+// Renames whatever stands at pszName in pParent to a name of its own, never
+// through a link (a junction is renamed itself; a handle that a link led
+// elsewhere is not used). The new name in pszAside.
+int MoveAside(const UtlFolder* pParent, const char* pszName, char* pszAside, size_t cbAside)
+{
+    UtlEntryKind eKind = UTL_ENTRY_FOREIGN;
+    HANDLE hEntry = utl_OpenAt(pParent, pszName, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               UTL_OPEN, 0, &eKind);
+    AsideName(pszName, pszAside, cbAside);
+    int bMoved = hEntry != INVALID_HANDLE_VALUE && eKind != UTL_ENTRY_FOREIGN
+                 && utl_RenameAt(pParent, hEntry, pszAside);
+    utl_CloseHandle(hEntry);
+    if (bMoved)
+        SetupLogF("%s was not the setup's own, it was moved aside as %s.", pszName, pszAside);
+    return bMoved;
+}
+
+// Links anywhere in the tree go as links; 0 when one stays.
+struct Sweep {
+    int bAllGone;
+};
+
+void SweepEntry(void* pvSweep, const char* pszEntry, const WIN32_FIND_DATAA* pfd)
+{
+    Sweep* pSweep = (Sweep*)pvSweep;
+    if (utl_IsLink(pszEntry)) {
+        if (!utl_RemoveLink(pszEntry))
+            pSweep->bAllGone = 0;
+    } else if (pfd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        utl_ForEachEntry(pszEntry, "*", SweepEntry, pSweep);
+    }
+}
+
+// Holds the folder pszName of pParent as the program's own: a new one made
+// with pSd, or, when bAdopt, an existing real folder that utl_IsOwnWorkFolder
+// accepts and whose links all go; otherwise an existing real folder as it
+// is. What is not taken is moved aside (bRemoveAside: and removed, without
+// following links) and a new one made.
+int HoldOwn(const char* pszParentPath, const UtlFolder* pParent, const char* pszName, PSECURITY_DESCRIPTOR pSd,
+            int bAdopt, UtlFolder* pOut)
+{
+    for (int i = 0; i < 2; ++i) {
+        DWORD dwErr = 0;
+        if (utl_HoldFolderAt(pParent, pszName, 0, UTL_CREATE, pSd, pOut, &dwErr))
+            return 1;
+        if (dwErr != ERROR_ALREADY_EXISTS)
+            return 0;
+        if (utl_HoldFolderAt(pParent, pszName, 0, UTL_OPEN, NULL, pOut, &dwErr)) {
+            char szPath[UTL_MAX_PATH];
+            Sweep sweep = {1};
+            if (!bAdopt)
+                return 1;
+            if (utl_IsOwnWorkFolder(pOut->hFolder) && utl_PathJoin(szPath, sizeof(szPath), pszParentPath, pszName)
+                && (utl_ForEachEntry(szPath, "*", SweepEntry, &sweep), sweep.bAllGone))
+                return 1;
+            utl_ReleaseFolder(pOut);
+        }
+        char szAside[UTL_MAX_PATH], szAsidePath[UTL_MAX_PATH];
+        if (!MoveAside(pParent, pszName, szAside, sizeof(szAside)))
+            return 0;
+        // An earlier run's folder, or one planted, goes as far as it can.
+        if (bAdopt && utl_PathJoin(szAsidePath, sizeof(szAsidePath), pszParentPath, szAside))
+            utl_DeleteFolderTree(szAsidePath);
+    }
+    return 0;
 }
 
 } // namespace
@@ -78,54 +180,6 @@ std::string utl_SecurityToSddl(PSECURITY_DESCRIPTOR pSd)
     return strSddl;
 }
 
-int utl_ProtectFolderHandle(HANDLE hFolder)
-{
-    if (hFolder == INVALID_HANDLE_VALUE || !hFolder)
-        return 0;
-    PSECURITY_DESCRIPTOR pSd = utl_BuildWorkDirSecurity();
-    if (!pSd)
-        return 0;
-    BOOL bPresent = FALSE, bDefaulted = FALSE;
-    PACL pAcl = NULL;
-    GetSecurityDescriptorDacl(pSd, &bPresent, &pAcl, &bDefaulted);
-    DWORD dwRes = SetSecurityInfo(hFolder, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                  NULL, NULL, pAcl, NULL);
-    LocalFree(pSd);
-    return dwRes == ERROR_SUCCESS ? 1 : 0;
-}
-
-int utl_ProtectWorkDir(const char* pszFolder)
-{
-    HANDLE hFolder = utl_OpenOwnFolder(pszFolder, WRITE_DAC);
-    int nOk = utl_ProtectFolderHandle(hFolder);
-    utl_CloseHandle(hFolder);
-    return nOk;
-}
-
-int utl_GuardWorkFolder(const char* pszFolder, HANDLE* phHold)
-{
-    HANDLE hFolder = utl_OpenOwnFolder(pszFolder, WRITE_DAC);
-    if (hFolder != INVALID_HANDLE_VALUE && !utl_IsOwnerTrustedHandle(hFolder)) {
-        SetupLog("The work folder is owned by an untrusted user, it is made anew.");
-        utl_CloseHandle(hFolder);
-        utl_DeleteFolderTree(pszFolder);
-        if (utl_EnsureOwnFolder(pszFolder))
-            hFolder = utl_OpenOwnFolder(pszFolder, WRITE_DAC);
-        if (hFolder != INVALID_HANDLE_VALUE && !utl_IsOwnerTrustedHandle(hFolder))
-            utl_CloseHandle(hFolder);
-    }
-    if (hFolder != INVALID_HANDLE_VALUE && !utl_ProtectFolderHandle(hFolder)) {
-        SetupLog("The work folder cannot be protected.");
-        utl_CloseHandle(hFolder);
-    }
-    if (hFolder == INVALID_HANDLE_VALUE)
-        return 0;
-    // Whatever was planted before the protection took hold goes.
-    utl_RemoveUntrustedEntries(pszFolder);
-    *phHold = hFolder;
-    return 1;
-}
-
 int utl_IsTrustedOwnerSid(PSID pOwner)
 {
     if (!pOwner || !IsValidSid(pOwner))
@@ -134,58 +188,43 @@ int utl_IsTrustedOwnerSid(PSID pOwner)
            || IsProcessUser(pOwner);
 }
 
-int utl_IsOwnerTrustedHandle(HANDLE hEntry)
+int utl_IsOwnWorkFolder(HANDLE hFolder)
 {
+    // FAT32 and exFAT keep no security; the system makes up a descriptor
+    // whose owner is nobody's: there is nothing to check, nor to protect.
+    if (!utl_VolumeKeepsAcls(hFolder))
+        return 1;
     PSID pOwner = NULL;
+    PACL pAcl = NULL;
     PSECURITY_DESCRIPTOR pSd = NULL;
-    if (hEntry == INVALID_HANDLE_VALUE || !hEntry
-        || GetSecurityInfo(hEntry, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &pOwner, NULL, NULL, NULL, &pSd)
-               != ERROR_SUCCESS)
+    if (GetSecurityInfo(hFolder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &pOwner,
+                        NULL, &pAcl, NULL, &pSd) != ERROR_SUCCESS)
         return 0;
-    int nTrusted = utl_IsTrustedOwnerSid(pOwner);
+    int bOwn = utl_IsTrustedOwnerSid(pOwner) && WritableOnlyByTrusted(pAcl);
     LocalFree(pSd);
-    return nTrusted;
+    return bOwn;
 }
 
-int utl_IsOwnerTrusted(const char* pszPath)
+int utl_GuardWorkFolder(const char* pszBase, const char* pszName, UtlFolder* pBase, UtlFolder* pWork)
 {
-    if (!pszPath)
+    pBase->hFolder = pWork->hFolder = INVALID_HANDLE_VALUE;
+    UtlFolder root;
+    const char* pszBaseName = NULL;
+    char szRoot[UTL_MAX_PATH];
+    PSECURITY_DESCRIPTOR pSd = utl_BuildWorkDirSecurity();
+    int bHeld = pSd && utl_HoldParentOf(pszBase, &root, &pszBaseName)
+                && snprintf(szRoot, sizeof(szRoot), "%.*s", (int)(pszBaseName - pszBase - 1), pszBase) > 0
+                && HoldOwn(szRoot, &root, pszBaseName, pSd, 0, pBase)
+                && HoldOwn(pszBase, pBase, pszName, pSd, 1, pWork);
+    utl_ReleaseFolder(&root);
+    LocalFree(pSd);
+    if (!bHeld) {
+        SetupLog("The work folder cannot be made safe.");
+        utl_ReleaseFolder(pWork);
+        utl_ReleaseFolder(pBase);
         return 0;
-    HANDLE hEntry = utl_OpenShared(pszPath, READ_CONTROL, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
-    // A link's owner says nothing about what it leads to.
-    int nTrusted = hEntry != INVALID_HANDLE_VALUE && !utl_IsLinkHandle(hEntry, pszPath)
-                   && utl_IsOwnerTrustedHandle(hEntry);
-    utl_CloseHandle(hEntry);
-    return nTrusted;
-}
-
-namespace {
-
-// Links anywhere in the tree go as links; entries an untrusted user owns go
-// with everything inside; trusted folders are searched in turn.
-void SweepEntry(void* pvRemoved, const char* pszEntry, const WIN32_FIND_DATAA* pfd)
-{
-    int* pnRemoved = (int*)pvRemoved;
-    bool bFolder = (pfd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (utl_IsLink(pszEntry)) {
-        utl_RemoveLink(pszEntry);
-        ++*pnRemoved;
-    } else if (!utl_IsOwnerTrusted(pszEntry)) {
-        if (bFolder)
-            utl_DeleteFolderTree(pszEntry);
-        else
-            utl_DeleteOwnFile(pszEntry);
-        ++*pnRemoved;
-    } else if (bFolder) {
-        utl_ForEachEntry(pszEntry, "*", SweepEntry, pnRemoved);
     }
-}
-
-} // namespace
-
-int utl_RemoveUntrustedEntries(const char* pszFolder)
-{
-    int nRemoved = 0;
-    utl_ForEachEntry(pszFolder, "*", SweepEntry, &nRemoved);
-    return nRemoved;
+    if (!utl_VolumeKeepsAcls(pWork->hFolder))
+        SetupLog("The work folder cannot be protected on this volume: it keeps no security.");
+    return 1;
 }

@@ -1,11 +1,15 @@
-// Protection of the work folder. The elevated setup program runs files it
-// has just written there, so no ordinary user may change what is inside:
-// the folder gets its own protected DACL, whatever a non-administrator owns
-// in it is not trusted, and the folder is held open without delete sharing
-// until the installer has ended, so that it cannot be renamed or replaced.
+// The work folder. The elevated setup program runs files it has just
+// written there, so no ordinary user may ever have been able to change what
+// is inside: the folder (and <drive>:\tmp, when the program makes it) is
+// made with its protecting descriptor at creation; an existing one is used
+// only when nobody but administrators can write in it; anything else at its
+// name is moved aside, never followed, and a new one made. Both folders are
+// held without delete sharing until the installer has ended, so that the
+// path of every program started from there leads to them.
 #pragma once
 #include <windows.h>
 #include <string>
+#include "held.h"
 
 // The work folder's DACL: SYSTEM and Administrators full control, Users read
 // and execute, inherited by everything inside, nothing inherited from above.
@@ -13,27 +17,17 @@
 PSECURITY_DESCRIPTOR utl_BuildWorkDirSecurity(void);
 // The descriptor's DACL as SDDL text (for logs and checks); empty on failure.
 std::string utl_SecurityToSddl(PSECURITY_DESCRIPTOR pSd);
-// Applies that DACL to the folder a handle (opened with WRITE_DAC) holds,
-// or to the real folder of that path. 1 on success.
-int utl_ProtectFolderHandle(HANDLE hFolder);
-int utl_ProtectWorkDir(const char* pszFolder);
 
-// Guards the work folder pszFolder (made by the caller) before anything in
-// it is emptied: opens and holds it in *phHold, makes it anew when an
-// ordinary user owns it, protects it through the held handle, and then
-// removes whatever a link or a non-administrator put inside. 1 when held;
-// 0 (logged, nothing held) when the folder cannot be made safe.
-int utl_GuardWorkFolder(const char* pszFolder, HANDLE* phHold);
-
-// 1 when an owner SID may own what the setup program runs: Administrators,
-// SYSTEM, or the (administrator) user this program runs as.
+// 1 when an SID may own what the setup program runs, or write where it
+// does: Administrators, SYSTEM, or the (administrator) user this program
+// runs as.
 int utl_IsTrustedOwnerSid(PSID pOwner);
-// 1 when the owner of the entry the handle holds is trusted.
-int utl_IsOwnerTrustedHandle(HANDLE hEntry);
-// 1 when the file or folder's owner is trusted; 0 also when it cannot be
-// read or the entry is a link.
-int utl_IsOwnerTrusted(const char* pszPath);
-// Deletes, through the whole tree and without following links, every link
-// and every entry whose owner is not trusted (folders with their whole
-// tree). Returns the number of entries removed.
-int utl_RemoveUntrustedEntries(const char* pszFolder);
+// 1 when the folder a handle holds (with READ_CONTROL) is the setup's own to
+// use: a trusted owner, and a DACL that lets nobody else write in it or in
+// what it passes its entries to. A volume that keeps no security passes.
+int utl_IsOwnWorkFolder(HANDLE hFolder);
+
+// Holds pszBase (made when missing) and the work folder pszName in it, made
+// or adopted as above, in *pBase and *pWork. 1 when both are held; 0
+// (logged, nothing held) when the work folder cannot be made safe.
+int utl_GuardWorkFolder(const char* pszBase, const char* pszName, UtlFolder* pBase, UtlFolder* pWork);

@@ -18,6 +18,14 @@
 #      today's weekday, which the ring deletes, is a link to a file.
 #   5. Today's setup log is a link to a file: the setup's lines are dropped,
 #      the installer is started.
+#   6. Another process holds the log writers' lock byte of today's setup
+#      log, as any reader of it can: the setup ends in normal time, with its
+#      lines, and starts the installer.
+#   7. The setup is started through a second drive letter for its folder
+#      (what SUBST makes), in MSI mode: the MSI copy beside it is made whole
+#      and the installer started.
+# In run 4 a link also stands at Qt: the earlier run's folder is not used
+# again, it is moved aside whole, and a new work folder made.
 set -euo pipefail
 
 arch=${KAVLA_ARCH:-x64}
@@ -130,6 +138,7 @@ w=$prefix/drive_c/tmp/KavlaSetup0 l=$prefix/drive_c/KavlaLog
 mkdir -p "$w" "$l"
 ln -s "$victim/dam" "$w/DAM"
 ln -s "$victim/cmd" "$w/WebCmdCustomCfg"
+ln -s "$victim/dam" "$w/Qt"
 ln "$victim/hard.txt" "$w/stale.txt"
 ln "$victim/modlog.txt" "$l/stp_UtlFile$today$wd.log"
 ln -s "$victim/ring.txt" "$l/$old"
@@ -153,6 +162,43 @@ ln -s "$victim/setuplog.txt" "$prefix/drive_c/KavlaLog/setup$today$wd.log"
 run_setup "$prefix"
 installer_started "$prefix" || bad "today's setup log as a link: the installer was not started"
 untouched "$before" "today's setup log as a link (lines dropped, install goes on)"
+
+# ---------------------------------------------------------------- run 6
+new_prefix p6
+mkdir -p "$prefix/drive_c/KavlaLog"
+printf 'a line of today\r\n' > "$prefix/drive_c/KavlaLog/setup$today$wd.log"
+run_in "$prefix" --nokill "$(winpath "$bin/log_writer.exe")" lock 'C:\KavlaLog\'"setup$today$wd.log" 900000 \
+  >/dev/null 2>&1 &
+holder=$!
+for _ in $(seq 600); do [ -e "$prefix/drive_c/KavlaLog/setup$today$wd.log.locked" ] && break; sleep 0.5; done
+[ -e "$prefix/drive_c/KavlaLog/setup$today$wd.log.locked" ] || bad "the lock holder did not take the lock"
+t0=$SECONDS
+mkdir -p "$prefix/drive_c/users/Public"
+cp "$work/Setup.exe" "$prefix/drive_c/users/Public/Setup.exe"
+timeout 1200 "$WINE_RUN" --root "$KAVLA_WINE_ROOT" --arch "$arch" --keep "$prefix" --nokill \
+  'C:\users\Public\Setup.exe' >/dev/null 2>&1 || bad "a held log lock: the setup did not end (after $((SECONDS - t0)) s)"
+say "a held log lock: the setup ran $((SECONDS - t0)) s"
+installer_started "$prefix" || bad "a held log lock: the installer was not started"
+setup_log "$prefix" "a held log lock" | grep -q 'is-stp ended at' || bad "a held log lock: the setup's lines are missing"
+kill $holder 2>/dev/null || true
+WINEPREFIX=$prefix /usr/lib/wine/wineserver -k 2>/dev/null || true
+
+# ---------------------------------------------------------------- run 7
+new_prefix p7
+mkdir -p "$prefix/drive_c/users/Public" "$prefix/drive_c/msisrc"
+cp "$work/Setup.exe" "$prefix/drive_c/users/Public/Setup.exe"
+cp "$work/Setup.exe" "$prefix/drive_c/msisrc/Kavla.msi"
+ln -s "$prefix/drive_c/users/Public" "$prefix/dosdevices/s:"
+regadd() { WINEPREFIX=$prefix /usr/lib/wine/wine64 reg add 'HKLM\SOFTWARE\Kavla' /v "$1" /t "$2" /d "$3" /f /reg:32 >/dev/null 2>&1; }
+regadd InstallByMsi REG_DWORD 1
+regadd MsiSourceName REG_SZ 'C:\msisrc\Kavla.msi'
+WINEPREFIX=$prefix /usr/lib/wine/wineserver -w 2>/dev/null || true
+run_in "$prefix" 'S:\Setup.exe' >/dev/null 2>&1 || true
+log=$(setup_log "$prefix" "a second drive letter")
+grep -q 'InstallScript has copy msi file.\|install failed' <<<"$log" && bad "a second drive letter: $(grep -m1 'install failed\|InstallScript' <<<"$log")"
+cmp -s "$prefix/drive_c/msisrc/Kavla.msi" "$prefix/drive_c/users/Public/KavlaSetup.msi" \
+  || bad "a second drive letter: KavlaSetup.msi is not a whole copy"
+installer_started "$prefix" || bad "a second drive letter: the installer was not started"
 
 [ $fail = 0 ] && say "1 passed, 0 failed" || say "0 passed, 1 failed"
 exit $fail
