@@ -134,8 +134,11 @@ HANDLE OpenAtSd(const UtlFolder* pFolder, const char* pszName, DWORD dwAccess, D
 {
     *peKind = UTL_ENTRY_FOREIGN;
     WCHAR wszName[MAX_PATH];
-    if (!pFolder || pFolder->hFolder == INVALID_HANDLE_VALUE || !pFolder->hFolder
-        || !WideName(pszName, wszName, MAX_PATH))
+    if (!pFolder || pFolder->hFolder == INVALID_HANDLE_VALUE || !pFolder->hFolder) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!WideName(pszName, wszName, MAX_PATH))
         return INVALID_HANDLE_VALUE;
     ULONG ulAction = 0;
     // The attributes are read on every entry that is not new.
@@ -294,7 +297,9 @@ int utl_HoldFolder(const char* pszFolder, DWORD dwAccess, UtlFolder* pFolder, DW
     pFolder->hFolder = CreateFileA(pszFolder, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | dwAccess,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
                                    NULL);
-    DWORD dwAttributes = utl_GetAttributes(pFolder->hFolder);
+    DWORD dwAttributes = INVALID_FILE_ATTRIBUTES;
+    if (pFolder->hFolder != INVALID_HANDLE_VALUE)
+        dwAttributes = utl_GetAttributes(pFolder->hFolder);
     if (pFolder->hFolder != INVALID_HANDLE_VALUE
         && (dwAttributes == INVALID_FILE_ATTRIBUTES || !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
             || !SystemName(pFolder->hFolder, pFolder->wszName, UTL_NT_NAME_CHARS))) {
