@@ -10,7 +10,6 @@
 #include "pack.h"
 #include "proc.h"
 #include "reg.h"
-#include "workdir_guard.h"
 #include <shellapi.h>
 #include <string.h>
 #include <string>
