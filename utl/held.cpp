@@ -338,7 +338,8 @@ int utl_DeleteAt(const UtlFolder* pFolder, const char* pszName)
     }
     utl_CloseHandle(hEntry);
     // Some systems refuse a folder that is not empty only when it is closed.
-    if (bDeleted) {
+    // (A file's name is gone once it is marked: renamed aside, or deleted.)
+    if (bDeleted && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
         hEntry = utl_OpenAt(pFolder, pszName, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, UTL_OPEN, 0,
                             &eKind);
         bDeleted = hEntry == INVALID_HANDLE_VALUE;

@@ -113,8 +113,9 @@ void SweepEntry(void* pvSweep, const char* pszEntry, const WIN32_FIND_DATAA* pfd
 // Holds the folder pszName of pParent as the program's own: a new one made
 // with pSd, or, when bAdopt, an existing real folder that utl_IsOwnWorkFolder
 // accepts and whose links all go; otherwise an existing real folder as it
-// is. What is not taken is moved aside (bRemoveAside: and removed, without
-// following links) and a new one made.
+// is. What is not taken is moved aside (when bAdopt, also removed without
+// following links: pszParentPath is the parent's path for that) and a new
+// one made.
 int HoldOwn(const char* pszParentPath, const UtlFolder* pParent, const char* pszName, PSECURITY_DESCRIPTOR pSd,
             int bAdopt, UtlFolder* pOut)
 {
@@ -210,11 +211,9 @@ int utl_GuardWorkFolder(const char* pszBase, const char* pszName, UtlFolder* pBa
     pBase->hFolder = pWork->hFolder = INVALID_HANDLE_VALUE;
     UtlFolder root;
     const char* pszBaseName = NULL;
-    char szRoot[UTL_MAX_PATH];
     PSECURITY_DESCRIPTOR pSd = utl_BuildWorkDirSecurity();
     int bHeld = pSd && utl_HoldParentOf(pszBase, &root, &pszBaseName)
-                && snprintf(szRoot, sizeof(szRoot), "%.*s", (int)(pszBaseName - pszBase - 1), pszBase) > 0
-                && HoldOwn(szRoot, &root, pszBaseName, pSd, 0, pBase)
+                && HoldOwn(NULL, &root, pszBaseName, pSd, 0, pBase)
                 && HoldOwn(pszBase, pBase, pszName, pSd, 1, pWork);
     utl_ReleaseFolder(&root);
     LocalFree(pSd);
