@@ -132,7 +132,7 @@ int MakeWorkFolder(DWORD* pdwErr)
         *pdwErr = DRV_ERR_WORKDIR;
         return 0;
     }
-    utl_DeleteFiles(g_szWorkDir, "*.*");
+    utl_DeleteFilesAt(&g_workHold, "*.*", NULL);
     return 1;
 }
 
@@ -254,10 +254,10 @@ void PlaceProfileFile(const char* pszName)
     utl_CopyFileOver(szSrc, szDst);
 }
 
-void PlaceIfProfileFile(void*, const char*, const WIN32_FIND_DATAA* pfd)
+void PlaceIfProfileFile(void*, const UtlFolder*, const char* pszName, DWORD dwAttributes)
 {
-    if (!(pfd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && strstr(pfd->cFileName, "cfg.xml"))
-        PlaceProfileFile(pfd->cFileName);
+    if (!(dwAttributes & FILE_ATTRIBUTE_DIRECTORY) && strstr(pszName, "cfg.xml"))
+        PlaceProfileFile(pszName);
 }
 
 // Customisation files of the payload into the places the installer reads.
@@ -270,7 +270,7 @@ int PlaceCustomFiles(DWORD* pdwErr)
     CopyIfFile("locations.xml", szDataUpper);
     CopyIfFile("conn_cfg.ini", szDataUpper);
 
-    if (!utl_ForEachEntry(g_szWorkDir, "*", PlaceIfProfileFile, NULL)) {
+    if (!utl_ListAt(&g_workHold, "*", PlaceIfProfileFile, NULL)) {
         *pdwErr = DRV_ERR_LIST;
         return 0;
     }

@@ -1,12 +1,15 @@
-// Held folders: names freed at once by a delete, and the program's own
-// answer where the system cannot tell what an entry is. (Entries reached
-// through another drive letter are run whole in tests/sh/test_link_safety.sh.) Answers that only some Windows give are
+// Held folders: names freed at once by a delete, the program's own answer
+// where the system cannot tell what an entry is, and listings. (Entries
+// reached through another drive letter are run whole in
+// tests/sh/test_link_safety.sh.) Answers that only some Windows give are
 // simulated by replacing one ntdll call (tests named Simulated*).
 #include <gtest/gtest.h>
 #include "held.h"
 #include "link.h"
 #include "testutil.h"
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -84,4 +87,42 @@ TEST(HeldDelete, NameIsFreeAtOnceWhileAnotherHandleIsOpen)
         EXPECT_EQ("new", kt::ReadBytes(file));
         EXPECT_EQ(std::vector<std::string>({"KavlaSetup.exe"}), kt::ListFolder(dir));
     }
+}
+
+// A folder held for the whole run is listed as it stands at each listing,
+// by the file functions' patterns, and a listing's callback may delete in it.
+TEST(HeldList, EachListingSeesTheFolderAsItIsNow)
+{
+    std::string dir = kt::NewTempFolder("list");
+    ASSERT_TRUE(kt::WriteBytes(dir + "\\setup2026120303.log", "a"));
+    ASSERT_TRUE(kt::WriteBytes(dir + "\\setup2026120403.txt", "b"));
+    ASSERT_TRUE(CreateDirectoryA((dir + "\\Qt").c_str(), NULL));
+    UtlFolder folder;
+    ASSERT_TRUE(utl_HoldFolder(dir.c_str(), 0, &folder, NULL));
+    typedef std::vector<std::string> Names;
+    auto list = [&](const char* pszPattern) {
+        Names names;
+        EXPECT_TRUE(utl_ListAt(&folder, pszPattern,
+                               [](void* pv, const UtlFolder*, const char* pszName, DWORD dwAttributes) {
+                                   ((Names*)pv)->push_back(std::string(pszName)
+                                                           + ((dwAttributes & FILE_ATTRIBUTE_DIRECTORY) ? "\\" : ""));
+                               },
+                               &names));
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    EXPECT_EQ(Names({"Qt\\", "setup2026120303.log", "setup2026120403.txt"}), list("*.*"));
+    EXPECT_EQ(Names({"setup2026120303.log"}), list("SETUP*03.LOG"));
+    EXPECT_EQ(Names({"Qt\\"}), list("?t"));
+    // Changes made after the first listing show in the next one.
+    ASSERT_TRUE(kt::WriteBytes(dir + "\\setup2026121003.log", "c"));
+    ASSERT_TRUE(DeleteFileA((dir + "\\setup2026120403.txt").c_str()));
+    EXPECT_EQ(Names({"setup2026120303.log", "setup2026121003.log"}), list("setup*03.log"));
+    EXPECT_TRUE(utl_ListAt(&folder, "setup*.log",
+                           [](void*, const UtlFolder* pFolder, const char* pszName, DWORD) {
+                               utl_DeleteAt(pFolder, pszName);
+                           },
+                           NULL));
+    EXPECT_EQ(Names({"Qt\\"}), list("*"));
+    utl_ReleaseFolder(&folder);
 }

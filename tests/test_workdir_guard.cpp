@@ -113,9 +113,9 @@ void GrantEveryoneFullControl(const std::string& strFolder)
 
 int IsOwnWorkFolder(const std::string& strFolder)
 {
-    HANDLE h = utl_OpenOwnFolder(strFolder.c_str(), 0);
-    int n = h != INVALID_HANDLE_VALUE && utl_IsOwnWorkFolder(h);
-    utl_CloseHandle(h);
+    UtlFolder folder;
+    int n = utl_HoldOwnFolder(strFolder.c_str(), 0, &folder) && utl_IsOwnWorkFolder(folder.hFolder);
+    utl_ReleaseFolder(&folder);
     return n;
 }
 
@@ -206,13 +206,13 @@ TEST(WorkDirHold, HeldFolderCannotBeRenamedOrRemoved)
     std::string dir = kt::NewTempFolder("hold");
     std::string held = dir + "\\KavlaSetup0";
     ASSERT_TRUE(kt::WriteBytes(held + "\\KavlaSetup.exe", "payload"));
-    HANDLE h = utl_OpenOwnFolder(held.c_str(), 0);
-    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    UtlFolder folder;
+    ASSERT_TRUE(utl_HoldOwnFolder(held.c_str(), 0, &folder));
     EXPECT_FALSE(MoveFileA(held.c_str(), (dir + "\\moved").c_str()));
     EXPECT_FALSE(RemoveDirectoryA(held.c_str()));
     EXPECT_TRUE(kt::Exists(held + "\\KavlaSetup.exe"));
-    utl_CloseHandle(h);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, h);
+    utl_ReleaseFolder(&folder);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, folder.hFolder);
     EXPECT_TRUE(MoveFileA(held.c_str(), (dir + "\\moved").c_str()));
-    EXPECT_EQ(INVALID_HANDLE_VALUE, utl_OpenOwnFolder((dir + "\\missing").c_str(), 0));
+    EXPECT_FALSE(utl_HoldOwnFolder((dir + "\\missing").c_str(), 0, &folder));
 }

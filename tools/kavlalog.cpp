@@ -377,11 +377,11 @@ struct ListCtx {
     std::vector<LogFile>* pFiles;
 };
 
-void AddLogFile(void* pvCtx, const char* pszEntry, const WIN32_FIND_DATAA* pfd)
+void AddLogFile(void* pvCtx, const char* pszEntry, const char* pszName, DWORD dwAttributes)
 {
     ListCtx* pCtx = (ListCtx*)pvCtx;
     LogFile file;
-    if (!(pfd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && ParseLogName(pfd->cFileName, file)
+    if (!(dwAttributes & FILE_ATTRIBUTE_DIRECTORY) && ParseLogName(pszName, file)
         && (!pCtx->bAdminOnly || file.eKind == FILE_ADMIN)) {
         file.strPath = pszEntry;
         pCtx->pFiles->push_back(file);

@@ -716,10 +716,10 @@ struct Input {
     std::string strFolder, strName;
 };
 
-void AddFileName(void* pvNames, const char*, const WIN32_FIND_DATAA* pfd)
+void AddFileName(void* pvNames, const char*, const char* pszName, DWORD dwAttributes)
 {
-    if (!(pfd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        ((std::vector<std::string>*)pvNames)->push_back(pfd->cFileName);
+    if (!(dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        ((std::vector<std::string>*)pvNames)->push_back(pszName);
 }
 
 bool CollectFolder(const std::string& strFolder, std::vector<Input>& inputs)

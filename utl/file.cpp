@@ -1,16 +1,12 @@
-// File and folder utilities. Searches go through FindFirstFileA so that both
-// plain paths and wildcard patterns are accepted.
+// File and folder utilities. The existence checks go through FindFirstFileA
+// so that both plain paths and wildcard patterns are accepted; listings and
+// deletes act on held folders, one name at a time.
 #include "file.h"
 #include "link.h"
 #include <stdio.h>
 #include <string.h>
 
 namespace {
-
-bool IsDotEntry(const char* pszName)
-{
-    return strcmp(pszName, ".") == 0 || strcmp(pszName, "..") == 0;
-}
 
 // 1 when an entry matching the pattern is (bWantFolder) or is not a folder.
 int AnyEntry(const char* pszPath, bool bWantFolder)
@@ -76,23 +72,84 @@ int utl_SplitPath(const char* pszPath, char* pszFolder, size_t cbFolder, const c
     return 1;
 }
 
+namespace {
+
+// Trees deeper than this stay: a folder planted that deep is not the program's.
+const int MAX_TREE_DEPTH = 64;
+
+struct PathCtx {
+    const char* pszFolder;
+    EntryFn pfnEntry;
+    void* pvCtx;
+};
+
+void WithPath(void* pvCtx, const UtlFolder*, const char* pszName, DWORD dwAttributes)
+{
+    PathCtx* pCtx = (PathCtx*)pvCtx;
+    char szEntry[UTL_MAX_PATH];
+    if (utl_PathJoin(szEntry, sizeof(szEntry), pCtx->pszFolder, pszName))
+        pCtx->pfnEntry(pCtx->pvCtx, szEntry, pszName, dwAttributes);
+}
+
+void DeleteFileEntry(void* pvKeep, const UtlFolder* pFolder, const char* pszName, DWORD dwAttributes)
+{
+    const char* pszKeep = (const char*)pvKeep;
+    if ((dwAttributes & FILE_ATTRIBUTE_DIRECTORY) || (pszKeep && lstrcmpiA(pszName, pszKeep) == 0))
+        return;
+    // A link goes as a link; what cannot be told own stays.
+    utl_DeleteAt(pFolder, pszName);
+}
+
+int DeleteTree(const UtlFolder* pParent, const char* pszName, int nDepth);
+
+struct TreeCtx {
+    int nDepth;
+};
+
+void DeleteFolderEntry(void* pvTree, const UtlFolder* pFolder, const char* pszName, DWORD dwAttributes)
+{
+    if (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        DeleteTree(pFolder, pszName, ((TreeCtx*)pvTree)->nDepth + 1);
+}
+
+int DeleteTree(const UtlFolder* pParent, const char* pszName, int nDepth)
+{
+    UtlFolder folder;
+    DWORD dwErr = 0;
+    // Held while it is emptied: it cannot be swapped for a link meanwhile.
+    if (!utl_HoldFolderAt(pParent, pszName, FILE_WRITE_ATTRIBUTES, UTL_OPEN, NULL, &folder, &dwErr)) {
+        // Nothing there, or a file: no folder to delete. A link goes as a
+        // link, never what it leads to.
+        if (dwErr == ERROR_FILE_NOT_FOUND || dwErr == ERROR_PATH_NOT_FOUND || dwErr == ERROR_DIRECTORY)
+            return 1;
+        return utl_RemoveLinkAt(pParent, pszName);
+    }
+    if (nDepth < MAX_TREE_DEPTH) {
+        TreeCtx tree = {nDepth};
+        utl_DeleteFilesAt(&folder, "*.*", NULL);
+        utl_ListAt(&folder, "*", DeleteFolderEntry, &tree);
+    }
+    utl_ReleaseFolder(&folder);
+    return utl_DeleteAt(pParent, pszName);
+}
+
+} // namespace
+
 int utl_ForEachEntry(const char* pszFolder, const char* pszPattern, EntryFn pfnEntry, void* pvCtx)
 {
-    char szSearch[UTL_MAX_PATH];
+    UtlFolder folder;
     // Never listed through a link: its entries are another folder's.
-    if (!utl_PathJoin(szSearch, sizeof(szSearch), pszFolder, pszPattern) || utl_IsLink(pszFolder))
+    if (!utl_HoldOwnFolder(pszFolder, 0, &folder))
         return 0;
-    WIN32_FIND_DATAA fd;
-    HANDLE hFind = FindFirstFileA(szSearch, &fd);
-    if (hFind == INVALID_HANDLE_VALUE)
-        return 0;
-    do {
-        char szEntry[UTL_MAX_PATH];
-        if (!IsDotEntry(fd.cFileName) && utl_PathJoin(szEntry, sizeof(szEntry), pszFolder, fd.cFileName))
-            pfnEntry(pvCtx, szEntry, &fd);
-    } while (FindNextFileA(hFind, &fd));
-    utl_CloseFind(hFind);
-    return 1;
+    PathCtx ctx = {pszFolder, pfnEntry, pvCtx};
+    int bListed = utl_ListAt(&folder, pszPattern, WithPath, &ctx);
+    utl_ReleaseFolder(&folder);
+    return bListed;
+}
+
+void utl_DeleteFilesAt(const UtlFolder* pFolder, const char* pszPattern, const char* pszKeep)
+{
+    utl_ListAt(pFolder, pszPattern, DeleteFileEntry, (void*)pszKeep);
 }
 
 void utl_DeleteFiles(const char* pszFolder, const char* pszPattern)
@@ -100,64 +157,59 @@ void utl_DeleteFiles(const char* pszFolder, const char* pszPattern)
     utl_DeleteFilesExcept(pszFolder, pszPattern, NULL);
 }
 
-namespace {
-
-void DeleteFileEntry(void* pvKeep, const char* pszEntry, const WIN32_FIND_DATAA* pfd)
-{
-    const char* pszKeep = (const char*)pvKeep;
-    if ((pfd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (pszKeep && lstrcmpiA(pfd->cFileName, pszKeep) == 0))
-        return;
-    utl_DeleteOwnFile(pszEntry);
-}
-
-void DeleteFolderEntry(void*, const char* pszEntry, const WIN32_FIND_DATAA* pfd)
-{
-    if (pfd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        utl_DeleteFolderTree(pszEntry);
-}
-
-} // namespace
-
 void utl_DeleteFilesExcept(const char* pszFolder, const char* pszPattern, const char* pszKeep)
 {
-    utl_ForEachEntry(pszFolder, pszPattern, DeleteFileEntry, (void*)pszKeep);
+    UtlFolder folder;
+    if (!utl_HoldOwnFolder(pszFolder, 0, &folder))
+        return;
+    utl_DeleteFilesAt(&folder, pszPattern, pszKeep);
+    utl_ReleaseFolder(&folder);
 }
 
 void utl_DeleteSubfolders(const char* pszFolder)
 {
-    utl_ForEachEntry(pszFolder, "*", DeleteFolderEntry, NULL);
+    UtlFolder folder;
+    if (!utl_HoldOwnFolder(pszFolder, 0, &folder))
+        return;
+    TreeCtx tree = {0};
+    utl_ListAt(&folder, "*", DeleteFolderEntry, &tree);
+    utl_ReleaseFolder(&folder);
+}
+
+int utl_DeleteTreeAt(const UtlFolder* pParent, const char* pszName)
+{
+    return DeleteTree(pParent, pszName, 0);
 }
 
 int utl_DeleteFolderTree(const char* pszFolder)
 {
-    if (!utl_FolderExists(pszFolder))
-        return 1;
-    // A link is removed as a link: what it leads to is not this tree.
-    if (utl_IsLink(pszFolder))
-        return utl_RemoveLink(pszFolder);
-    // Held while it is emptied, so that it cannot be swapped for a link.
-    // (Without DELETE access: a handle with it keeps the folder from being
-    // listed.)
-    HANDLE hFolder = utl_OpenOwnFolder(pszFolder, FILE_WRITE_ATTRIBUTES);
-    if (hFolder == INVALID_HANDLE_VALUE)
-        return 0;
-    utl_DeleteFiles(pszFolder, "*.*");
-    utl_DeleteSubfolders(pszFolder);
-    utl_SetAttributes(hFolder, FILE_ATTRIBUTE_NORMAL);
-    utl_CloseHandle(hFolder);
-    return utl_RemoveOwnFolder(pszFolder);
+    UtlFolder parent;
+    const char* pszName = NULL;
+    if (!utl_HoldParentOf(pszFolder, &parent, &pszName)) {
+        DWORD dwErr = GetLastError();
+        return dwErr == ERROR_FILE_NOT_FOUND || dwErr == ERROR_PATH_NOT_FOUND;
+    }
+    int bGone = DeleteTree(&parent, pszName, 0);
+    utl_ReleaseFolder(&parent);
+    return bGone;
 }
 
 void utl_RemoveFolder(const char* pszFolder)
 {
-    if (!utl_FolderExists(pszFolder))
+    UtlFolder parent, folder;
+    const char* pszName = NULL;
+    DWORD dwErr = 0;
+    if (!utl_HoldParentOf(pszFolder, &parent, &pszName))
         return;
-    if (utl_IsLink(pszFolder)) {
-        utl_RemoveLink(pszFolder);
-        return;
+    if (utl_HoldFolderAt(&parent, pszName, 0, UTL_OPEN, NULL, &folder, &dwErr)) {
+        utl_DeleteFilesAt(&folder, "*.*", NULL);
+        utl_ReleaseFolder(&folder);
+        // A folder that still holds anything stays.
+        utl_DeleteAt(&parent, pszName);
+    } else if (dwErr != ERROR_FILE_NOT_FOUND && dwErr != ERROR_PATH_NOT_FOUND && dwErr != ERROR_DIRECTORY) {
+        utl_RemoveLinkAt(&parent, pszName);
     }
-    utl_DeleteFiles(pszFolder, "*.*");
-    utl_RemoveOwnFolder(pszFolder);
+    utl_ReleaseFolder(&parent);
 }
 
 int utl_IsPlainFileName(const char* pszName)

@@ -6,6 +6,7 @@
 #pragma once
 #include <windows.h>
 #include <stddef.h>
+#include "held.h"
 
 // Longest path, terminator included, that the program handles.
 #define UTL_MAX_PATH 260
@@ -14,21 +15,26 @@
 int utl_FileExists(const char* pszPath);
 // 1 when at least one entry matching the path or pattern is a folder.
 int utl_FolderExists(const char* pszPath);
-// Calls pfnEntry with the joined path of every entry of pszFolder\pszPattern
-// but "." and "..". Lists nothing when pszFolder is a link. 0 when the
-// folder cannot be listed.
-typedef void (*EntryFn)(void* pvCtx, const char* pszEntry, const WIN32_FIND_DATAA* pfd);
+// Calls pfnEntry with the joined path, the name and the attributes of every
+// entry of pszFolder whose name matches pszPattern (as utl_ListAt), "." and
+// ".." left out. Lists nothing when pszFolder is a link. 0 when the folder
+// cannot be listed.
+typedef void (*EntryFn)(void* pvCtx, const char* pszEntry, const char* pszName, DWORD dwAttributes);
 int utl_ForEachEntry(const char* pszFolder, const char* pszPattern, EntryFn pfnEntry, void* pvCtx);
 // Deletes every non-folder entry of pszFolder\pszPattern (attributes made
 // normal first); individual failures are ignored.
 void utl_DeleteFiles(const char* pszFolder, const char* pszPattern);
 // The same, sparing the one file named pszKeep (compared without regard to case).
 void utl_DeleteFilesExcept(const char* pszFolder, const char* pszPattern, const char* pszKeep);
+// The same in a held folder.
+void utl_DeleteFilesAt(const UtlFolder* pFolder, const char* pszPattern, const char* pszKeep);
 // utl_DeleteFolderTree on every subfolder; the folder's own files stay.
 void utl_DeleteSubfolders(const char* pszFolder);
 // Deletes the folder with everything in it; 1 when it does not exist or was
 // removed, 0 when removing it failed.
 int utl_DeleteFolderTree(const char* pszFolder);
+// The same for the child pszName of a held folder.
+int utl_DeleteTreeAt(const UtlFolder* pParent, const char* pszName);
 // Deletes the folder's files and tries to remove it; subfolders are kept, so
 // a folder that has any stays.
 void utl_RemoveFolder(const char* pszFolder);

@@ -3,19 +3,31 @@
 #include <winternl.h>
 #include <stdio.h>
 #include <string.h>
+#include <string>
+#include <vector>
 
 namespace {
 
 // Information classes and flags, numbered as in the DDK.
-const ULONG NT_FILE_BASIC = 4, NT_FILE_STANDARD = 5, NT_FILE_RENAME = 10, NT_FILE_DISPOSITION = 13,
+const ULONG NT_FILE_DIRECTORY = 1, NT_FILE_BASIC = 4, NT_FILE_STANDARD = 5, NT_FILE_RENAME = 10, NT_FILE_DISPOSITION = 13,
             NT_FILE_ALTERNATE_NAME = 21,
             NT_FILE_DISPOSITION_EX = 64, NT_FS_ATTRIBUTE = 5, NT_OBJECT_NAME = 1;
 const ULONG DISPOSITION_DELETE = 0x1, DISPOSITION_POSIX = 0x2;
 const ULONG NT_SYNCHRONOUS_IO = 0x20, NT_OPEN_REPARSE_POINT = 0x200000;
 const ULONG NT_FILE_CREATED = 2;
 const LONG STATUS_NOT_EMPTY = (LONG)0xC0000101, STATUS_NO_DELETE = (LONG)0xC0000121,
-           STATUS_DENIED = (LONG)0xC0000022;
+           STATUS_DENIED = (LONG)0xC0000022, STATUS_NO_MORE_FILES = (LONG)0x80000006,
+           STATUS_NO_SUCH_FILE = (LONG)0xC000000F;
 
+struct NtDirectoryEntry {
+    ULONG ulNext;
+    ULONG ulIndex;
+    LARGE_INTEGER aTimes[4];
+    LARGE_INTEGER llEnd, llAllocated;
+    ULONG ulAttributes;
+    ULONG cbName;
+    WCHAR wszName[1];
+};
 struct NtDispositionEx { ULONG ulFlags; };
 struct NtDisposition { BOOLEAN bDelete; };
 struct NtRename {
@@ -33,6 +45,7 @@ struct NtFsAttributes {
 
 typedef ULONG(NTAPI* StatusToErrorFn)(LONG);
 typedef BOOLEAN(NTAPI* EqualStringFn)(const UNICODE_STRING*, const UNICODE_STRING*, BOOLEAN);
+typedef WCHAR(NTAPI* UpcaseFn)(WCHAR);
 
 HMODULE Ntdll(void)
 {
@@ -59,6 +72,34 @@ int SameName(const WCHAR* pwszA, size_t nA, const WCHAR* pwszB, size_t nB)
     UNICODE_STRING a = {(USHORT)(nA * 2), (USHORT)(nA * 2), (PWSTR)pwszA};
     UNICODE_STRING b = {(USHORT)(nB * 2), (USHORT)(nB * 2), (PWSTR)pwszB};
     return s_pfn(&a, &b, TRUE) ? 1 : 0;
+}
+
+// '*' and '?' as the file functions match them, without regard to case.
+int Matches(const WCHAR* pwszName, const WCHAR* pwszPattern)
+{
+    static UpcaseFn s_pfn = (UpcaseFn)(void*)GetProcAddress(Ntdll(), "RtlUpcaseUnicodeChar");
+    if (!s_pfn)
+        return 0;
+    // The last '*' seen and where in the name it started: a mismatch later
+    // lets it take one more character.
+    const WCHAR *pwszStar = NULL, *pwszResume = NULL;
+    while (*pwszName) {
+        if (*pwszPattern == L'*') {
+            pwszStar = ++pwszPattern;
+            pwszResume = pwszName;
+        } else if (*pwszPattern == L'?' || (*pwszPattern && s_pfn(*pwszPattern) == s_pfn(*pwszName))) {
+            ++pwszPattern;
+            ++pwszName;
+        } else if (pwszStar) {
+            pwszPattern = pwszStar;
+            pwszName = ++pwszResume;
+        } else {
+            return 0;
+        }
+    }
+    while (*pwszPattern == L'*')
+        ++pwszPattern;
+    return *pwszPattern == L'\0';
 }
 
 // A single name in UTF-16, as the ANSI file functions would convert it; 0
@@ -225,6 +266,7 @@ UtlNtApi& utl_NtApi(void)
         (UtlNtFileInfoFn)(void*)GetProcAddress(Ntdll(), "NtSetInformationFile"),
         (UtlNtFileInfoFn)(void*)GetProcAddress(Ntdll(), "NtQueryVolumeInformationFile"),
         (UtlNtQueryObjectFn)(void*)GetProcAddress(Ntdll(), "NtQueryObject"),
+        (UtlNtQueryDirectoryFileFn)(void*)GetProcAddress(Ntdll(), "NtQueryDirectoryFile"),
     };
     return s_api;
 }
@@ -346,6 +388,65 @@ int utl_DeleteAt(const UtlFolder* pFolder, const char* pszName)
         utl_CloseHandle(hEntry);
     }
     return bDeleted;
+}
+
+int utl_ListAt(const UtlFolder* pFolder, const char* pszPattern, UtlEntryFn pfnEntry, void* pvCtx)
+{
+    WCHAR wszPattern[MAX_PATH];
+    const UINT uCodePage = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
+    if (!pFolder || pFolder->hFolder == INVALID_HANDLE_VALUE || !pFolder->hFolder || !pszPattern
+        || MultiByteToWideChar(uCodePage, 0, strcmp(pszPattern, "*.*") == 0 ? "*" : pszPattern, -1, wszPattern,
+                               MAX_PATH) <= 1) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::vector<std::pair<std::string, DWORD> > entries;
+    std::vector<ULONG_PTR> buf(64 * 1024 / sizeof(ULONG_PTR));
+    // Each listing reads through a handle of its own on the same folder (an
+    // empty name relative to the held one): some systems keep a handle's
+    // first listing for as long as the handle is open.
+    ULONG ulAction = 0;
+    HANDLE hList = CreateAt(pFolder->hFolder, L"", FILE_LIST_DIRECTORY,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, UTL_OPEN, UTL_AS_FOLDER, NULL,
+                            &ulAction);
+    if (hList == INVALID_HANDLE_VALUE)
+        return 0;
+    LONG lStatus = 0;
+    for (BOOLEAN bRestart = TRUE; lStatus >= 0; bRestart = FALSE) {
+        IO_STATUS_BLOCK iosb;
+        memset(&iosb, 0, sizeof(iosb));
+        lStatus = utl_NtApi().pfnQueryDirectoryFile(hList, NULL, NULL, NULL, &iosb, &buf[0],
+                                                    (ULONG)(buf.size() * sizeof(ULONG_PTR)), NT_FILE_DIRECTORY, FALSE,
+                                                    NULL, bRestart);
+        if (lStatus < 0)
+            break;
+        for (const BYTE* pb = (const BYTE*)&buf[0];;) {
+            const NtDirectoryEntry* pEntry = (const NtDirectoryEntry*)pb;
+            WCHAR wszName[MAX_PATH];
+            char szName[MAX_PATH * 2];
+            BOOL bLossy = FALSE;
+            size_t nName = pEntry->cbName / sizeof(WCHAR);
+            if (nName < MAX_PATH) {
+                memcpy(wszName, pEntry->wszName, nName * sizeof(WCHAR));
+                wszName[nName] = L'\0';
+                int nBytes = WideCharToMultiByte(uCodePage, WC_NO_BEST_FIT_CHARS, wszName, -1, szName,
+                                                 sizeof(szName), NULL, &bLossy);
+                if (nBytes > 0 && !bLossy && wcscmp(wszName, L".") != 0 && wcscmp(wszName, L"..") != 0
+                    && Matches(wszName, wszPattern))
+                    entries.push_back(std::make_pair(std::string(szName), (DWORD)pEntry->ulAttributes));
+            }
+            if (!pEntry->ulNext)
+                break;
+            pb += pEntry->ulNext;
+        }
+    }
+    utl_CloseHandle(hList);
+    // (An empty listing says "no such file" on some systems.)
+    if (lStatus != STATUS_NO_MORE_FILES && lStatus != STATUS_NO_SUCH_FILE && !Ok(lStatus))
+        return 0;
+    for (size_t i = 0; i < entries.size(); ++i)
+        pfnEntry(pvCtx, pFolder, entries[i].first.c_str(), entries[i].second);
+    return 1;
 }
 
 int utl_RenameAt(const UtlFolder* pFolder, HANDLE hEntry, const char* pszNewName)

@@ -66,6 +66,14 @@ HANDLE utl_OpenAt(const UtlFolder* pFolder, const char* pszName, DWORD dwAccess,
 // name), is for the folder whose system name is pwszFolder.
 UtlEntryKind utl_EntryKind(HANDLE hEntry, const WCHAR* pwszFolder, const char* pszName);
 
+// Calls pfnEntry with the name and attributes of every entry of pFolder
+// whose name matches pszPattern ('*' and '?', without regard to case; "*.*"
+// is every name), "." and ".." left out. The folder is read whole first, so
+// pfnEntry may delete or rename in it. A name that the ANSI file functions
+// cannot spell is passed over. 1 when listed; else 0 with the system error.
+typedef void (*UtlEntryFn)(void* pvCtx, const UtlFolder* pFolder, const char* pszName, DWORD dwAttributes);
+int utl_ListAt(const UtlFolder* pFolder, const char* pszPattern, UtlEntryFn pfnEntry, void* pvCtx);
+
 // Deletes the child pszName of pFolder (a file, an empty folder, or a link
 // as a link). Its name is free at once, even while another process keeps
 // the entry open. A plain read-only entry is made normal first; a read-only
@@ -94,11 +102,14 @@ typedef LONG(NTAPI* UtlNtCreateFileFn)(PHANDLE, ACCESS_MASK, PVOID, PVOID, PLARG
                                         ULONG, PVOID, ULONG);
 typedef LONG(NTAPI* UtlNtFileInfoFn)(HANDLE, PVOID, PVOID, ULONG, ULONG);
 typedef LONG(NTAPI* UtlNtQueryObjectFn)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+typedef LONG(NTAPI* UtlNtQueryDirectoryFileFn)(HANDLE, HANDLE, PVOID, PVOID, PVOID, PVOID, ULONG, ULONG, BOOLEAN,
+                                                PVOID, BOOLEAN);
 struct UtlNtApi {
     UtlNtCreateFileFn pfnCreateFile;
     UtlNtFileInfoFn pfnQueryInformationFile;
     UtlNtFileInfoFn pfnSetInformationFile;
     UtlNtFileInfoFn pfnQueryVolumeInformationFile;
     UtlNtQueryObjectFn pfnQueryObject;
+    UtlNtQueryDirectoryFileFn pfnQueryDirectoryFile;
 };
 UtlNtApi& utl_NtApi(void);

@@ -5,9 +5,9 @@ namespace {
 
 const DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// What stands at the name: 1 with its kind and attributes, 0 when nothing
-// does; -1 when something does that cannot be opened to be told.
-int Look(const UtlFolder* pFolder, const char* pszName, UtlEntryKind* peKind, DWORD* pdwAttributes)
+} // namespace
+
+int utl_LookAt(const UtlFolder* pFolder, const char* pszName, UtlEntryKind* peKind, DWORD* pdwAttributes)
 {
     HANDLE hEntry = utl_OpenAt(pFolder, pszName, 0, SHARE_ALL, UTL_OPEN, 0, peKind);
     if (hEntry == INVALID_HANDLE_VALUE)
@@ -17,16 +17,13 @@ int Look(const UtlFolder* pFolder, const char* pszName, UtlEntryKind* peKind, DW
     return 1;
 }
 
-// Removes a link at the name as a link; 1 when it is gone.
-int RemoveLinkAt(const UtlFolder* pFolder, const char* pszName)
+int utl_RemoveLinkAt(const UtlFolder* pFolder, const char* pszName)
 {
     UtlEntryKind eKind = UTL_ENTRY_FOREIGN;
     DWORD dwAttributes = 0;
-    return Look(pFolder, pszName, &eKind, &dwAttributes) == 1 && eKind == UTL_ENTRY_LINK
-           && utl_DeleteAt(pFolder, pszName) && Look(pFolder, pszName, &eKind, &dwAttributes) == 0;
+    return utl_LookAt(pFolder, pszName, &eKind, &dwAttributes) == 1 && eKind == UTL_ENTRY_LINK
+           && utl_DeleteAt(pFolder, pszName) && utl_LookAt(pFolder, pszName, &eKind, &dwAttributes) == 0;
 }
-
-} // namespace
 
 int utl_HoldParentOf(const char* pszPath, UtlFolder* pFolder, const char** ppszName)
 {
@@ -56,20 +53,9 @@ int utl_IsLink(const char* pszPath)
     // What cannot be opened to be told is not trusted as the program's own.
     if (!utl_HoldParentOf(pszPath, &folder, &pszName))
         return GetFileAttributesA(pszPath) != INVALID_FILE_ATTRIBUTES;
-    int nLook = Look(&folder, pszName, &eKind, &dwAttributes);
+    int nLook = utl_LookAt(&folder, pszName, &eKind, &dwAttributes);
     utl_ReleaseFolder(&folder);
     return nLook != 0 && (nLook < 0 || eKind != UTL_ENTRY_OWN);
-}
-
-int utl_RemoveLink(const char* pszPath)
-{
-    UtlFolder folder;
-    const char* pszName = NULL;
-    if (!utl_HoldParentOf(pszPath, &folder, &pszName))
-        return 0;
-    int bRemoved = RemoveLinkAt(&folder, pszName);
-    utl_ReleaseFolder(&folder);
-    return bRemoved;
 }
 
 int utl_HoldOwnFolderAt(const UtlFolder* pParent, const char* pszName, DWORD dwAccess, PSECURITY_DESCRIPTOR pSd,
@@ -80,7 +66,7 @@ int utl_HoldOwnFolderAt(const UtlFolder* pParent, const char* pszName, DWORD dwA
         DWORD dwErr = 0;
         if (utl_HoldFolderAt(pParent, pszName, dwAccess, UTL_OPEN_IF, pSd, pFolder, &dwErr))
             return 1;
-        if (dwErr != ERROR_REPARSE_POINT_ENCOUNTERED || !RemoveLinkAt(pParent, pszName))
+        if (dwErr != ERROR_REPARSE_POINT_ENCOUNTERED || !utl_RemoveLinkAt(pParent, pszName))
             return 0;
     }
     return 0;
@@ -98,31 +84,16 @@ int utl_EnsureOwnFolder(const char* pszFolder)
     return bOwn;
 }
 
-HANDLE utl_OpenOwnFolder(const char* pszFolder, DWORD dwAccess)
-{
-    UtlFolder parent, folder;
-    const char* pszName = NULL;
-    folder.hFolder = INVALID_HANDLE_VALUE;
-    if (utl_HoldParentOf(pszFolder, &parent, &pszName))
-        utl_HoldFolderAt(&parent, pszName, dwAccess, UTL_OPEN, NULL, &folder, NULL);
-    utl_ReleaseFolder(&parent);
-    return folder.hFolder;
-}
-
-int utl_RemoveOwnFolder(const char* pszFolder)
+int utl_HoldOwnFolder(const char* pszFolder, DWORD dwAccess, UtlFolder* pFolder)
 {
     UtlFolder parent;
     const char* pszName = NULL;
-    UtlEntryKind eKind = UTL_ENTRY_FOREIGN;
-    DWORD dwAttributes = 0;
+    pFolder->hFolder = INVALID_HANDLE_VALUE;
     if (!utl_HoldParentOf(pszFolder, &parent, &pszName))
         return 0;
-    int nLook = Look(&parent, pszName, &eKind, &dwAttributes);
-    int bGone = nLook == 0
-                || (nLook == 1 && eKind == UTL_ENTRY_OWN && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                    && utl_DeleteAt(&parent, pszName));
+    int bHeld = utl_HoldFolderAt(&parent, pszName, dwAccess, UTL_OPEN, NULL, pFolder, NULL);
     utl_ReleaseFolder(&parent);
-    return bGone;
+    return bHeld;
 }
 
 void utl_DeleteOwnFile(const char* pszPath)
@@ -135,7 +106,7 @@ void utl_DeleteOwnFile(const char* pszPath)
         return;
     // A real folder in a file's place is no file to delete; a link goes as
     // a link, whatever it leads to.
-    if (Look(&parent, pszName, &eKind, &dwAttributes) == 1
+    if (utl_LookAt(&parent, pszName, &eKind, &dwAttributes) == 1
         && (eKind == UTL_ENTRY_LINK || (eKind == UTL_ENTRY_OWN && !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY))))
         utl_DeleteAt(&parent, pszName);
     utl_ReleaseFolder(&parent);
@@ -167,7 +138,7 @@ HANDLE utl_OpenOwnFileAt(const UtlFolder* pFolder, const char* pszName, DWORD dw
     SetLastError(ERROR_ACCESS_DENIED);
     // A link gives way to a new file of the program's own; a dangling or
     // foreign one stays and the open fails.
-    if (eKind != UTL_ENTRY_LINK || !bMayCreate || !RemoveLinkAt(pFolder, pszName))
+    if (eKind != UTL_ENTRY_LINK || !bMayCreate || !utl_RemoveLinkAt(pFolder, pszName))
         return INVALID_HANDLE_VALUE;
     return utl_OpenAt(pFolder, pszName, dwAccess, dwShare, UTL_CREATE, UTL_AS_FILE, &eKind);
 }

@@ -17,12 +17,16 @@
 #include "handle.h"
 #include "held.h"
 
+// What stands at the child pszName of pFolder: 1 with its kind and
+// attributes, 0 when nothing does, -1 when something does that cannot be
+// opened to be told.
+int utl_LookAt(const UtlFolder* pFolder, const char* pszName, UtlEntryKind* peKind, DWORD* pdwAttributes);
+// Removes a link at the child pszName as a link; 1 when it is gone.
+int utl_RemoveLinkAt(const UtlFolder* pFolder, const char* pszName);
+
 // 1 when pszPath names a link or an entry that cannot be told own (above);
 // 0 for a plain entry of its own, or none.
 int utl_IsLink(const char* pszPath);
-// Removes the link at pszPath, never what it leads to. 1 when it is gone;
-// 0 when it cannot be removed safely and stays.
-int utl_RemoveLink(const char* pszPath);
 // Makes pszFolder a real folder of its own: a link in its place is removed
 // and a folder created; a missing folder is created. 1 when pszFolder is a
 // real folder afterwards; 0 when a link there cannot be removed.
@@ -32,13 +36,10 @@ int utl_EnsureOwnFolder(const char* pszFolder);
 // descriptor pSd (NULL: inherited).
 int utl_HoldOwnFolderAt(const UtlFolder* pParent, const char* pszName, DWORD dwAccess, PSECURITY_DESCRIPTOR pSd,
                         UtlFolder* pFolder);
-// Opens a real folder of its own for listing, reading and changing its
-// security, without delete sharing (it can be neither renamed nor replaced
-// while held): INVALID_HANDLE_VALUE otherwise. dwAccess adds rights.
-HANDLE utl_OpenOwnFolder(const char* pszFolder, DWORD dwAccess);
-// Removes the (empty) real folder pszFolder through a checked handle on it.
-// 1 when it is gone.
-int utl_RemoveOwnFolder(const char* pszFolder);
+// Holds the real folder pszFolder for listing, without delete sharing (it
+// can be neither renamed nor replaced while held); 0 when it is missing, a
+// link or not the program's to tell. dwAccess adds rights.
+int utl_HoldOwnFolder(const char* pszFolder, DWORD dwAccess, UtlFolder* pFolder);
 // Deletes one file entry: a plain file is made normal and deleted through
 // one handle; a link is removed as a link and its target's attributes stay.
 // A real folder at that path stays.

@@ -95,7 +95,7 @@ HANDLE OpenThroughFolder(const char* pszFolder, const char* pszName, const char*
         // of earlier dates go. Today's own file is spared: another process
         // may have created it since this one looked, and deleting it would
         // lose that one's lines.
-        utl_DeleteFilesExcept(pszFolder, pszPattern, pszName);
+        utl_DeleteFilesAt(&folder, pszPattern, pszName);
         hFile = utl_OpenOwnFileAt(&folder, pszName, LOG_ACCESS, LOG_SHARE, CREATE_NEW);
         // Another process or thread wrote the day's first line meanwhile.
         if (hFile == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS)

@@ -544,7 +544,7 @@ int utl_CreateTmpDirHeld(char* pszBuf, DWORD dwBufSize, const char* pszPrefix, i
         return 0;
     strcpy(pszBuf, szFolder);
     if (bClean)
-        utl_DeleteFiles(szFolder, "*.*");
+        utl_DeleteFilesAt(pWork, "*.*", NULL);
     return 1;
 }
 

@@ -11,6 +11,8 @@ namespace {
 
 // Read and execute for ordinary users: FILE_GENERIC_READ | FILE_GENERIC_EXECUTE.
 const DWORD kUsersAccess = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
+// A tree deeper than this is no setup's: it is not adopted.
+const int kMaxSweepDepth = 64;
 // Every right that changes a folder, its entries or its security.
 const DWORD kWriteRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES
                            | FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
@@ -94,19 +96,29 @@ int MoveAside(const UtlFolder* pParent, const char* pszName, char* pszAside, siz
     return bMoved;
 }
 
-// Links anywhere in the tree go as links; 0 when one stays.
+// Links anywhere in the tree go as links; bAllGone is 0 when one stays or
+// an entry cannot be told.
 struct Sweep {
     int bAllGone;
+    int nDepth;
 };
 
-void SweepEntry(void* pvSweep, const char* pszEntry, const WIN32_FIND_DATAA* pfd)
+void SweepEntry(void* pvSweep, const UtlFolder* pFolder, const char* pszName, DWORD)
 {
     Sweep* pSweep = (Sweep*)pvSweep;
-    if (utl_IsLink(pszEntry)) {
-        if (!utl_RemoveLink(pszEntry))
-            pSweep->bAllGone = 0;
-    } else if (pfd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        utl_ForEachEntry(pszEntry, "*", SweepEntry, pSweep);
+    UtlEntryKind eKind = UTL_ENTRY_FOREIGN;
+    DWORD dwAttributes = 0;
+    UtlFolder child;
+    int nLook = utl_LookAt(pFolder, pszName, &eKind, &dwAttributes);
+    if (nLook < 0 || (nLook == 1 && eKind != UTL_ENTRY_OWN && !utl_RemoveLinkAt(pFolder, pszName))) {
+        pSweep->bAllGone = 0;
+    } else if (nLook == 1 && eKind == UTL_ENTRY_OWN && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        Sweep inner = {1, pSweep->nDepth + 1};
+        if (inner.nDepth >= kMaxSweepDepth || !utl_HoldFolderAt(pFolder, pszName, 0, UTL_OPEN, NULL, &child, NULL)
+            || !utl_ListAt(&child, "*", SweepEntry, &inner))
+            inner.bAllGone = 0;
+        utl_ReleaseFolder(&child);
+        pSweep->bAllGone &= inner.bAllGone;
     }
 }
 
@@ -114,9 +126,8 @@ void SweepEntry(void* pvSweep, const char* pszEntry, const WIN32_FIND_DATAA* pfd
 // with pSd, or, when bAdopt, an existing real folder that utl_IsOwnWorkFolder
 // accepts and whose links all go; otherwise an existing real folder as it
 // is. What is not taken is moved aside (when bAdopt, also removed without
-// following links: pszParentPath is the parent's path for that) and a new
-// one made.
-int HoldOwn(const char* pszParentPath, const UtlFolder* pParent, const char* pszName, PSECURITY_DESCRIPTOR pSd,
+// following links) and a new one made.
+int HoldOwn(const UtlFolder* pParent, const char* pszName, PSECURITY_DESCRIPTOR pSd,
             int bAdopt, UtlFolder* pOut)
 {
     for (int i = 0; i < 2; ++i) {
@@ -126,21 +137,19 @@ int HoldOwn(const char* pszParentPath, const UtlFolder* pParent, const char* psz
         if (dwErr != ERROR_ALREADY_EXISTS)
             return 0;
         if (utl_HoldFolderAt(pParent, pszName, 0, UTL_OPEN, NULL, pOut, &dwErr)) {
-            char szPath[UTL_MAX_PATH];
-            Sweep sweep = {1};
+            Sweep sweep = {1, 0};
             if (!bAdopt)
                 return 1;
-            if (utl_IsOwnWorkFolder(pOut->hFolder) && utl_PathJoin(szPath, sizeof(szPath), pszParentPath, pszName)
-                && (utl_ForEachEntry(szPath, "*", SweepEntry, &sweep), sweep.bAllGone))
+            if (utl_IsOwnWorkFolder(pOut->hFolder) && utl_ListAt(pOut, "*", SweepEntry, &sweep) && sweep.bAllGone)
                 return 1;
             utl_ReleaseFolder(pOut);
         }
-        char szAside[UTL_MAX_PATH], szAsidePath[UTL_MAX_PATH];
+        char szAside[UTL_MAX_PATH];
         if (!MoveAside(pParent, pszName, szAside, sizeof(szAside)))
             return 0;
         // An earlier run's folder, or one planted, goes as far as it can.
-        if (bAdopt && utl_PathJoin(szAsidePath, sizeof(szAsidePath), pszParentPath, szAside))
-            utl_DeleteFolderTree(szAsidePath);
+        if (bAdopt)
+            utl_DeleteTreeAt(pParent, szAside);
     }
     return 0;
 }
@@ -213,8 +222,8 @@ int utl_GuardWorkFolder(const char* pszBase, const char* pszName, UtlFolder* pBa
     const char* pszBaseName = NULL;
     PSECURITY_DESCRIPTOR pSd = utl_BuildWorkDirSecurity();
     int bHeld = pSd && utl_HoldParentOf(pszBase, &root, &pszBaseName)
-                && HoldOwn(NULL, &root, pszBaseName, pSd, 0, pBase)
-                && HoldOwn(pszBase, pBase, pszName, pSd, 1, pWork);
+                && HoldOwn(&root, pszBaseName, pSd, 0, pBase)
+                && HoldOwn(pBase, pszName, pSd, 1, pWork);
     utl_ReleaseFolder(&root);
     LocalFree(pSd);
     if (!bHeld) {
