@@ -168,28 +168,6 @@ TEST(CommonFiles, BackupFolderIsTheSystemFolder)
     EXPECT_EQ(vt::Backup(), std::string(szRoot) + "\\system32");
 }
 
-TEST(FolderChain, CreatesEveryMissingComponent)
-{
-    std::string dir = kt::NewTempFolder("chain");
-    std::string strDeep = dir + "\\a\\b c\\d";
-    DWORD dwErr = 5;
-    EXPECT_TRUE(utl_CreateFolderChain(strDeep.c_str(), &dwErr));
-    EXPECT_EQ(5u, dwErr);
-    EXPECT_TRUE(kt::IsFolder(strDeep));
-    EXPECT_TRUE(utl_CreateFolderChain(strDeep.c_str(), &dwErr));
-    EXPECT_TRUE(utl_CreateFolderChain((dir + "\\e\\\\f\\").c_str(), &dwErr));
-    EXPECT_TRUE(kt::IsFolder(dir + "\\e\\f"));
-    // A file in the way stops the chain with the system's error number.
-    ASSERT_TRUE(kt::WriteBytes(dir + "\\file", "f"));
-    EXPECT_FALSE(utl_CreateFolderChain((dir + "\\file\\sub").c_str(), &dwErr));
-    EXPECT_EQ((DWORD)ERROR_ALREADY_EXISTS, dwErr);
-    EXPECT_FALSE(kt::Exists(dir + "\\file\\sub"));
-    dwErr = 0;
-    EXPECT_FALSE(utl_CreateFolderChain("", &dwErr));
-    EXPECT_NE(0u, dwErr);
-    EXPECT_FALSE(utl_CreateFolderChain(std::string(300, 'a').c_str(), &dwErr));
-}
-
 // ------------------------------------------------------------------ loaders
 
 TEST_F(ProtectedFilesTest, LoadersMakeTheRegInfoFolder)
