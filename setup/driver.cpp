@@ -123,7 +123,7 @@ int ChooseCarrier(char* pszCarrier)
     return bOk;
 }
 
-// Step 3: the work folder, made or adopted as the setup's own and held until
+// The work folder, made or adopted as the setup's own and held until
 // the installer has ended; then an earlier run's files go.
 int MakeWorkFolder(DWORD* pdwErr)
 {
@@ -136,7 +136,7 @@ int MakeWorkFolder(DWORD* pdwErr)
     return 1;
 }
 
-// Step 4: a DAM folder an earlier run left goes.
+// A DAM folder an earlier run left goes.
 int RemoveLeftoverDam(void)
 {
     char szDam[UTL_MAX_PATH];

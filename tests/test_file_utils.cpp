@@ -162,3 +162,25 @@ TEST(CopyFileOver, ReplacesTheTargetNeverWhatItSharesDataWith)
     EXPECT_FALSE(utl_CopyFileOver((strDir + "\\missing.bin").c_str(), strDst.c_str()));
     EXPECT_EQ(strData, kt::ReadBytes(strDst));
 }
+
+TEST(FolderChain, CreatesEveryMissingComponent)
+{
+    std::string dir = kt::NewTempFolder("chain");
+    std::string strDeep = dir + "\\a\\b c\\d";
+    DWORD dwErr = 5;
+    EXPECT_TRUE(utl_CreateFolderChain(strDeep.c_str(), &dwErr));
+    EXPECT_EQ(5u, dwErr);
+    EXPECT_TRUE(kt::IsFolder(strDeep));
+    EXPECT_TRUE(utl_CreateFolderChain(strDeep.c_str(), &dwErr));
+    EXPECT_TRUE(utl_CreateFolderChain((dir + "\\e\\\\f\\").c_str(), &dwErr));
+    EXPECT_TRUE(kt::IsFolder(dir + "\\e\\f"));
+    // A file in the way stops the chain with the system's error number.
+    ASSERT_TRUE(kt::WriteBytes(dir + "\\file", "f"));
+    EXPECT_FALSE(utl_CreateFolderChain((dir + "\\file\\sub").c_str(), &dwErr));
+    EXPECT_EQ((DWORD)ERROR_ALREADY_EXISTS, dwErr);
+    EXPECT_FALSE(kt::Exists(dir + "\\file\\sub"));
+    dwErr = 0;
+    EXPECT_FALSE(utl_CreateFolderChain("", &dwErr));
+    EXPECT_NE(0u, dwErr);
+    EXPECT_FALSE(utl_CreateFolderChain(std::string(300, 'a').c_str(), &dwErr));
+}

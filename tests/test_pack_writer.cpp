@@ -75,6 +75,33 @@ TEST_F(PackMixing, MixAndWriteChangesTheCallersBytesAndReadAndMixNeedsTheFullCou
     EXPECT_EQ(std::string("\xff\xfe\xbf"), kt::ReadBytes(strPath));
 }
 
+// A non-blocking pipe takes no more than its buffer holds and reports the
+// write as done with the count it took: a real short write.
+TEST_F(PackMixing, MixAndWriteFailsOnAShortWrite)
+{
+    HANDLE hRead = NULL, hWrite = NULL;
+    ASSERT_TRUE(CreatePipe(&hRead, &hWrite, NULL, 64));
+    DWORD dwMode = PIPE_NOWAIT;
+    ASSERT_TRUE(SetNamedPipeHandleState(hWrite, &dwMode, NULL, NULL));
+    // A few bytes fit: written whole and mixed.
+    BYTE abSmall[] = {0x01, 0x02, 0x41};
+    EXPECT_EQ(1, MixAndWrite(hWrite, abSmall, sizeof(abSmall)));
+    BYTE abIn[3] = {0};
+    DWORD dwRead = 0;
+    ASSERT_TRUE(ReadFile(hRead, abIn, sizeof(abIn), &dwRead, NULL));
+    EXPECT_EQ((std::vector<BYTE>{0xFF, 0xFE, 0xBF}), std::vector<BYTE>(abIn, abIn + dwRead));
+    // A megabyte does not: the pipe holds less than was asked, and that is a failure.
+    std::vector<BYTE> big(1u << 20, 0x01);
+    SetLastError(0);
+    EXPECT_EQ(0, MixAndWrite(hWrite, big.data(), (DWORD)big.size()));
+    EXPECT_EQ((DWORD)ERROR_WRITE_FAULT, GetLastError());
+    DWORD dwAvail = 0;
+    ASSERT_TRUE(PeekNamedPipe(hRead, NULL, 0, NULL, &dwAvail, NULL));
+    EXPECT_LT(dwAvail, (DWORD)big.size());
+    CloseHandle(hWrite);
+    CloseHandle(hRead);
+}
+
 // ---------------------------------------------------------------------------
 // Writer output
 

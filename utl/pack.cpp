@@ -41,10 +41,19 @@ int ReadExact(HANDLE hFile, void* pvBuf, DWORD dwLen, DWORD* pdwRead)
     return bOk && dwRead == dwLen;
 }
 
+// The one way the writer writes: a write that takes fewer bytes than asked
+// (a full volume, a pipe without room) fails too, with a system error number
+// of its own, since WriteFile reports such a write as done.
 int WriteAll(HANDLE hFile, const void* pvBuf, DWORD dwLen)
 {
     DWORD dwWritten = 0;
-    return WriteFile(hFile, pvBuf, dwLen, &dwWritten, NULL) && dwWritten == dwLen;
+    if (!WriteFile(hFile, pvBuf, dwLen, &dwWritten, NULL))
+        return 0;
+    if (dwWritten != dwLen) {
+        SetLastError(ERROR_WRITE_FAULT);
+        return 0;
+    }
+    return 1;
 }
 
 // A record name as printable text for a log line: a hostile name must not
@@ -346,8 +355,7 @@ void MixBuffer(BYTE* pbBuf, DWORD dwLen)
 int MixAndWrite(HANDLE hFile, BYTE* pbBuf, DWORD dwLen)
 {
     MixBuffer(pbBuf, dwLen);
-    DWORD dwWritten = 0;
-    return WriteFile(hFile, pbBuf, dwLen, &dwWritten, NULL) ? 1 : 0;
+    return WriteAll(hFile, pbBuf, dwLen);
 }
 
 int ReadAndMix(HANDLE hFile, BYTE* pbBuf, DWORD dwLen)

@@ -24,7 +24,8 @@ enum {
 
 // Replaces every byte by its two's-complement negation, in place.
 void MixBuffer(BYTE* pbBuf, DWORD dwLen);
-// Mixes the caller's buffer in place and writes it with one write call.
+// Mixes the caller's buffer in place and writes it with one write call; a
+// write that takes fewer bytes is a failure (ERROR_WRITE_FAULT).
 int MixAndWrite(HANDLE hFile, BYTE* pbBuf, DWORD dwLen);
 // Reads exactly dwLen bytes with one read call and mixes them in place; a
 // short read is a failure and leaves the buffer unmixed.

@@ -18,7 +18,8 @@ const VrfWhich g_aLegacyPairs[] = {VRF_CUSTOM_INI, VRF_UNINSTALL_INI};
 
 char g_szCommonFiles[261];
 
-// Steps 1 and 2 shared by both loaders: the reginfo folder, made when missing.
+// What both loaders do first: find the reginfo folder and make it, with the
+// folders above it, when it is missing.
 int PrepareRegInfo(const char* pszModule, const char* pszFunc, char* pszRegInfo, DWORD dwSize)
 {
     if (!utl_GetRegInfoFolder(pszRegInfo, dwSize)) {

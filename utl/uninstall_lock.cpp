@@ -61,8 +61,9 @@ int OwnCheck(const char* pszModule, const char* pszRegInfo, VrfWhich eWhich)
     return VrfCheckPair(pszRegInfo, eWhich, 0, NULL);
 }
 
-// Steps 2.2 to 2.5: the first protected file that verifies, in the pairs'
-// order, restoring a pair from the backups when its own check fails.
+// The source of the lock: the first protected file that verifies, in the
+// pairs' order, a pair whose own check fails being restored from the backups
+// and checked again before the next is tried; the registry when none does.
 int ChooseSource(const char* pszModule, const char* pszRegInfo)
 {
     for (int i = 0; i < VRF_PAIR_COUNT; ++i) {

@@ -131,6 +131,24 @@ inline std::string Icon(size_t nSize, unsigned char cSeed = 0x31)
     return s;
 }
 
+// Content of nLen bytes that differs from position to position.
+inline std::string Content(size_t nLen, unsigned char cSeed = 0x20)
+{
+    std::string s(nLen, '\0');
+    for (size_t i = 0; i < nLen; ++i)
+        s[i] = (char)(unsigned char)(cSeed + i * 13 + (i >> 8));
+    return s;
+}
+
+// KavlaCustom.xml of a folder with a hand-made verification file over the
+// given block.
+inline void WriteCustomXmlWithBlock(const std::string& strFolder, const std::string& strDoc,
+                                    const std::string& strBlock)
+{
+    ASSERT_TRUE(kt::WriteBytes(strFolder + "\\KavlaCustom.xml", strDoc));
+    ASSERT_TRUE(kt::WriteBytes(strFolder + "\\KavlaCustomXml.vrf", MakeVrf(strDoc, Salt(9), strBlock)));
+}
+
 // Runs a command line and returns its exit code (-1 when it cannot start or
 // does not end within a minute), with stdout and stderr in strOut. pvEnv is
 // an environment block for the child, or NULL for this process's.
