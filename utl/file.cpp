@@ -262,8 +262,7 @@ int utl_CopyFileOver(const char* pszSrc, const char* pszDst)
 {
     if (!pszSrc || !pszDst)
         return 0;
-    HANDLE hSrc = CreateFileA(pszSrc, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                              FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    HANDLE hSrc = utl_OpenToRead(pszSrc);
     if (hSrc == INVALID_HANDLE_VALUE)
         return 0;
     // The old target goes first: a read-only file cannot be opened for

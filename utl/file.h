@@ -42,7 +42,7 @@ void utl_RemoveFolder(const char* pszFolder);
 // Copies the bytes of pszSrc over pszDst, as CopyFileA would, but a
 // read-only target is replaced too and a link in the target's place is
 // removed as a link, never written through. The target is not touched when
-// the source cannot be opened. 1 when pszDst holds a copy of pszSrc.
+// the source cannot be opened or is a link (utl_OpenToRead). 1 when pszDst holds a copy of pszSrc.
 int utl_CopyFileOver(const char* pszSrc, const char* pszDst);
 // utl_CopyFileOver of pszSrcFolder\pszName to pszDstFolder\pszName.
 int utl_CopyInto(const char* pszSrcFolder, const char* pszDstFolder, const char* pszName);

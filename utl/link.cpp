@@ -155,3 +155,21 @@ HANDLE utl_OpenOwnFile(const char* pszPath, DWORD dwAccess, DWORD dwShare, DWORD
     SetLastError(dwErr);
     return hFile;
 }
+
+HANDLE utl_OpenToRead(const char* pszPath)
+{
+    UtlFolder folder;
+    const char* pszName = NULL;
+    UtlEntryKind eKind = UTL_ENTRY_FOREIGN;
+    if (!utl_HoldParentOf(pszPath, &folder, &pszName))
+        return INVALID_HANDLE_VALUE;
+    HANDLE hFile = utl_OpenAt(&folder, pszName, GENERIC_READ, FILE_SHARE_READ, UTL_OPEN, UTL_AS_FILE, &eKind);
+    DWORD dwErr = GetLastError();
+    if (hFile != INVALID_HANDLE_VALUE && eKind != UTL_ENTRY_OWN) {
+        utl_CloseHandle(hFile);
+        dwErr = ERROR_ACCESS_DENIED;
+    }
+    utl_ReleaseFolder(&folder);
+    SetLastError(dwErr);
+    return hFile;
+}

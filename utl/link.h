@@ -53,6 +53,10 @@ HANDLE utl_OpenOwnFile(const char* pszPath, DWORD dwAccess, DWORD dwShare, DWORD
 // The same for the child pszName of a held folder.
 HANDLE utl_OpenOwnFileAt(const UtlFolder* pFolder, const char* pszName, DWORD dwAccess, DWORD dwShare,
                          DWORD dwDisposition);
+// Opens a plain file of one name for reading. A link or a
+// second name of a file is refused (ERROR_ACCESS_DENIED): what the elevated
+// program copies from a folder others can write in must be that folder's own.
+HANDLE utl_OpenToRead(const char* pszPath);
 // Holds the folder of pszPath; *ppszName points at the last name. A path
 // without a folder is taken in the current folder.
 int utl_HoldParentOf(const char* pszPath, UtlFolder* pFolder, const char** ppszName);
