@@ -55,4 +55,5 @@ if(EXISTS ${GTEST_SRC}/CMakeLists.txt)
   # Notification needs on Windows: it gets one built on Win32 instead.
   target_compile_options(gtest PUBLIC
     "SHELL:-include ${CMAKE_SOURCE_DIR}/tests/support/gtest_notification.h")
+  set_target_properties(gtest gtest_main PROPERTIES KAVLA_WINNT 0x0601)
 endif()

@@ -4,6 +4,8 @@
 #include "reg.h"
 #include "sys.h"
 #include "testutil.h"
+#include <algorithm>
+#include <string>
 
 TEST(IsCurUserAdmin, TheTestUserIsAnAdministrator)
 {
@@ -38,6 +40,66 @@ TEST(GetDiskFreeSpace, KnownDriveAndMissingPath)
     EXPECT_GT(ull, 0ULL);
     EXPECT_EQ(~0ULL, utl_GetDiskFreeSpace("Q:\\no\\such\\folder\\"));
     EXPECT_EQ(~0ULL, utl_GetDiskFreeSpace("C:\\no\\such\\folder\\"));
+}
+
+namespace {
+
+// Puts the kernel32 table back whatever a test replaced.
+struct KernelApiRestore {
+    UtlKernelApi saved = utl_KernelApi();
+    ~KernelApiRestore() { utl_KernelApi() = saved; }
+};
+
+} // namespace
+
+// Without GetDiskFreeSpaceExA the free space comes from the cluster counts:
+// the same bytes as the system's own answer, bar what others write meanwhile.
+TEST(GetDiskFreeSpace, SimulatedSystemWithoutGetDiskFreeSpaceExStillMeasuresTheDrive)
+{
+    ASSERT_NE(nullptr, utl_KernelApi().pfnGetDiskFreeSpaceEx);
+    const unsigned long long ullSlack = 256ULL << 20;
+    unsigned long long ullBefore = utl_GetDiskFreeSpace("C:\\");
+    unsigned long long ullSimulated = 0, ullMissing = 0;
+    {
+        KernelApiRestore restore;
+        utl_KernelApi().pfnGetDiskFreeSpaceEx = NULL;
+        ullSimulated = utl_GetDiskFreeSpace("C:\\");
+        ullMissing = utl_GetDiskFreeSpace("C:\\no\\such\\folder\\");
+    }
+    unsigned long long ullAfter = utl_GetDiskFreeSpace("C:\\");
+    ASSERT_NE(~0ULL, ullBefore);
+    ASSERT_NE(~0ULL, ullAfter);
+    EXPECT_GE(ullSimulated + ullSlack, std::min(ullBefore, ullAfter)) << ullSimulated << " vs " << ullBefore;
+    EXPECT_LE(ullSimulated, std::max(ullBefore, ullAfter) + ullSlack) << ullSimulated << " vs " << ullBefore;
+    EXPECT_EQ(~0ULL, ullMissing);
+}
+
+// Without SetDefaultDllDirectories a DLL in the current folder is no longer
+// loaded by name, as with it; the program's own folder stays searched there.
+// Each load asks for a name not loaded yet: a loaded module is found by name
+// wherever the search would look.
+TEST(RestrictDllSearch, SimulatedSystemWithoutSetDefaultDllDirectoriesKeepsTheCurrentFolderOut)
+{
+    ASSERT_NE(nullptr, utl_KernelApi().pfnSetDefaultDllDirectories);
+    std::string dir = kt::NewTempFolder("dllsearch");
+    for (const char* pszName : {"probe_default.dll", "probe_fallback.dll", "probe_system.dll"})
+        ASSERT_TRUE(CopyFileA(kt::TestBinPath("kavlaprobe.dll").c_str(), (dir + "\\" + pszName).c_str(), FALSE));
+    char szOldDir[MAX_PATH];
+    ASSERT_NE(0u, GetCurrentDirectoryA(MAX_PATH, szOldDir));
+    ASSERT_TRUE(SetCurrentDirectoryA(dir.c_str()));
+    // The system's default search finds one there: what follows can tell.
+    EXPECT_NE(nullptr, LoadLibraryA("probe_default.dll"));
+    {
+        KernelApiRestore restore;
+        utl_KernelApi().pfnSetDefaultDllDirectories = NULL;
+        EXPECT_EQ(0, utl_RestrictDllSearch());
+        EXPECT_EQ(nullptr, LoadLibraryA("probe_fallback.dll")) << "loaded from the current folder";
+        SetDllDirectoryA(NULL);
+    }
+    // The system's own restriction, which no call takes back: last.
+    EXPECT_EQ(1, utl_RestrictDllSearch());
+    EXPECT_EQ(nullptr, LoadLibraryA("probe_system.dll")) << "loaded from the current folder";
+    SetCurrentDirectoryA(szOldDir);
 }
 
 TEST(FreeSpaceRule, ThreeHundredWholeMegabytes)

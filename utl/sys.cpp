@@ -67,30 +67,43 @@ int utl_GetSysDrive(const char* pszModule, char* pszBuf, DWORD dwSize)
 
 unsigned long long utl_GetDiskFreeSpace(const char* pszPath)
 {
-    typedef BOOL(WINAPI * PFN_GETDISKFREEEX)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
-    // Missing on the oldest Windows; looked up at run time with a fallback.
-    HMODULE hKernel = GetModuleHandleA("kernel32.dll");
-    PFN_GETDISKFREEEX pfnEx =
-        hKernel ? (PFN_GETDISKFREEEX)(void*)GetProcAddress(hKernel, "GetDiskFreeSpaceExA") : NULL;
+    UtlGetDiskFreeSpaceExFn pfnEx = utl_KernelApi().pfnGetDiskFreeSpaceEx;
     if (pfnEx) {
         ULARGE_INTEGER uFree, uTotal, uTotalFree;
         if (!pfnEx(pszPath, &uFree, &uTotal, &uTotalFree))
             return ~0ULL;
         return uFree.QuadPart;
     }
+    // Clusters are counted in 32 bits, but their bytes exceed 4 GB on any
+    // drive of today.
     DWORD dwSpc = 0, dwBps = 0, dwFree = 0, dwTotal = 0;
     if (!GetDiskFreeSpaceA(pszPath, &dwSpc, &dwBps, &dwFree, &dwTotal))
         return ~0ULL;
-    return (unsigned long long)(DWORD)(dwSpc * dwBps * dwFree);
+    return (unsigned long long)dwSpc * dwBps * dwFree;
 }
 
 int utl_RestrictDllSearch(void)
 {
-    typedef BOOL(WINAPI * PFN_SETDEFAULTDLLDIRS)(DWORD);
-    HMODULE hKernel = GetModuleHandleA("kernel32.dll");
-    PFN_SETDEFAULTDLLDIRS pfn =
-        hKernel ? (PFN_SETDEFAULTDLLDIRS)(void*)GetProcAddress(hKernel, "SetDefaultDllDirectories") : NULL;
-    if (!pfn)
-        return 0;
-    return pfn(LOAD_LIBRARY_SEARCH_SYSTEM32) ? 1 : 0;
+    // LOAD_LIBRARY_SEARCH_SYSTEM32, which XP's headers do not know.
+    const DWORD SEARCH_SYSTEM32 = 0x00000800;
+    UtlSetDefaultDllDirectoriesFn pfn = utl_KernelApi().pfnSetDefaultDllDirectories;
+    if (pfn && pfn(SEARCH_SYSTEM32))
+        return 1;
+    // The program's own folder cannot be taken out here, but a DLL folder
+    // takes the place of the current one: the system folder, searched anyway.
+    char szSystem[MAX_PATH];
+    UINT uLen = GetSystemDirectoryA(szSystem, MAX_PATH);
+    if (uLen && uLen < MAX_PATH)
+        SetDllDirectoryA(szSystem);
+    return 0;
+}
+
+UtlKernelApi& utl_KernelApi(void)
+{
+    static HMODULE s_hKernel = GetModuleHandleA("kernel32.dll");
+    static UtlKernelApi s_api = {
+        (UtlGetDiskFreeSpaceExFn)(void*)GetProcAddress(s_hKernel, "GetDiskFreeSpaceExA"),
+        (UtlSetDefaultDllDirectoriesFn)(void*)GetProcAddress(s_hKernel, "SetDefaultDllDirectories"),
+    };
+    return s_api;
 }

@@ -11,6 +11,18 @@ int utl_GetSysDrive(const char* pszModule, char* pszBuf, DWORD dwSize);
 unsigned long long utl_GetDiskFreeSpace(const char* pszPath);
 
 // Restricts this process's DLL search to the system folder, so that no DLL
-// lying beside the program (a downloads folder) is ever loaded. Looked up at
-// run time: older systems lack SetDefaultDllDirectories. 1 when applied.
+// lying beside the program (a downloads folder) is ever loaded. 1 when
+// applied; 0 on a system without SetDefaultDllDirectories (XP to 7 without
+// its update), where only the current folder is taken out of the search.
 int utl_RestrictDllSearch(void);
+
+// The kernel32 functions that not every supported Windows exports, looked up
+// once; NULL where missing. The test build replaces entries to simulate a
+// system that lacks one.
+typedef BOOL(WINAPI* UtlGetDiskFreeSpaceExFn)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+typedef BOOL(WINAPI* UtlSetDefaultDllDirectoriesFn)(DWORD);
+struct UtlKernelApi {
+    UtlGetDiskFreeSpaceExFn pfnGetDiskFreeSpaceEx;
+    UtlSetDefaultDllDirectoriesFn pfnSetDefaultDllDirectories;
+};
+UtlKernelApi& utl_KernelApi(void);
