@@ -74,9 +74,6 @@ int utl_SplitPath(const char* pszPath, char* pszFolder, size_t cbFolder, const c
 
 namespace {
 
-// Trees deeper than this stay: a folder planted that deep is not the program's.
-const int MAX_TREE_DEPTH = 64;
-
 struct PathCtx {
     const char* pszFolder;
     EntryFn pfnEntry;
@@ -124,7 +121,7 @@ int DeleteTree(const UtlFolder* pParent, const char* pszName, int nDepth)
             return 1;
         return utl_RemoveLinkAt(pParent, pszName);
     }
-    if (nDepth < MAX_TREE_DEPTH) {
+    if (nDepth < UTL_MAX_TREE_DEPTH) {
         TreeCtx tree = {nDepth};
         utl_DeleteFilesAt(&folder, "*.*", NULL);
         utl_ListAt(&folder, "*", DeleteFolderEntry, &tree);

@@ -47,6 +47,12 @@ typedef ULONG(NTAPI* StatusToErrorFn)(LONG);
 typedef BOOLEAN(NTAPI* EqualStringFn)(const UNICODE_STRING*, const UNICODE_STRING*, BOOLEAN);
 typedef WCHAR(NTAPI* UpcaseFn)(WCHAR);
 
+// The code page the ANSI file functions convert names with.
+UINT FileCodePage(void)
+{
+    return AreFileApisANSI() ? CP_ACP : CP_OEMCP;
+}
+
 HMODULE Ntdll(void)
 {
     static HMODULE s_h = GetModuleHandleA("ntdll.dll");
@@ -108,7 +114,7 @@ int WideName(const char* pszName, WCHAR* pwszOut, int cchOut)
 {
     // Judged in UTF-16: a GBK trail byte of 0x5C is part of an ideograph.
     if (!pszName || !*pszName
-        || MultiByteToWideChar(AreFileApisANSI() ? CP_ACP : CP_OEMCP, 0, pszName, -1, pwszOut, cchOut) <= 1
+        || MultiByteToWideChar(FileCodePage(), 0, pszName, -1, pwszOut, cchOut) <= 1
         || wcschr(pwszOut, L'\\') || wcschr(pwszOut, L'/') || wcscmp(pwszOut, L".") == 0 || wcscmp(pwszOut, L"..") == 0) {
         SetLastError(ERROR_INVALID_NAME);
         return 0;
@@ -250,7 +256,7 @@ const char* utl_LastSeparator(const char* pszPath)
     // Trail bytes of double-byte characters are skipped: in code page 936
     // one may be 0x5C.
     for (const char* psz = pszPath; psz && *psz; ++psz) {
-        if (IsDBCSLeadByteEx(AreFileApisANSI() ? CP_ACP : CP_OEMCP, (BYTE)*psz) && psz[1])
+        if (IsDBCSLeadByteEx(FileCodePage(), (BYTE)*psz) && psz[1])
             ++psz;
         else if (*psz == '\\')
             pszLast = psz;
@@ -393,7 +399,7 @@ int utl_DeleteAt(const UtlFolder* pFolder, const char* pszName)
 int utl_ListAt(const UtlFolder* pFolder, const char* pszPattern, UtlEntryFn pfnEntry, void* pvCtx)
 {
     WCHAR wszPattern[MAX_PATH];
-    const UINT uCodePage = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
+    const UINT uCodePage = FileCodePage();
     if (!pFolder || pFolder->hFolder == INVALID_HANDLE_VALUE || !pFolder->hFolder || !pszPattern
         || MultiByteToWideChar(uCodePage, 0, strcmp(pszPattern, "*.*") == 0 ? "*" : pszPattern, -1, wszPattern,
                                MAX_PATH) <= 1) {

@@ -17,6 +17,9 @@
 #define ERROR_REPARSE_POINT_ENCOUNTERED 4395L
 #endif
 
+// Folder trees deeper than this are not walked: no setup makes them.
+#define UTL_MAX_TREE_DEPTH 64
+
 // Longest system name of a held folder, in UTF-16 units.
 #define UTL_NT_NAME_CHARS 1024
 

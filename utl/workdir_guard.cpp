@@ -11,8 +11,6 @@ namespace {
 
 // Read and execute for ordinary users: FILE_GENERIC_READ | FILE_GENERIC_EXECUTE.
 const DWORD kUsersAccess = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
-// A tree deeper than this is no setup's: it is not adopted.
-const int kMaxSweepDepth = 64;
 // Every right that changes a folder, its entries or its security.
 const DWORD kWriteRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES
                            | FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
@@ -114,7 +112,7 @@ void SweepEntry(void* pvSweep, const UtlFolder* pFolder, const char* pszName, DW
         pSweep->bAllGone = 0;
     } else if (nLook == 1 && eKind == UTL_ENTRY_OWN && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
         Sweep inner = {1, pSweep->nDepth + 1};
-        if (inner.nDepth >= kMaxSweepDepth || !utl_HoldFolderAt(pFolder, pszName, 0, UTL_OPEN, NULL, &child, NULL)
+        if (inner.nDepth >= UTL_MAX_TREE_DEPTH || !utl_HoldFolderAt(pFolder, pszName, 0, UTL_OPEN, NULL, &child, NULL)
             || !utl_ListAt(&child, "*", SweepEntry, &inner))
             inner.bAllGone = 0;
         utl_ReleaseFolder(&child);
