@@ -8,6 +8,7 @@
 #include "link.h"
 #include "log.h"
 #include "pack.h"
+#include "payload.h"
 #include "proc.h"
 #include "reg.h"
 #include <shellapi.h>
@@ -30,8 +31,6 @@ const char* const KAVLA_KEY = "SOFTWARE\\Kavla";
 const char* const MSI_UNINSTALL_KEY =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{5A1C7E20-3B94-4D6F-9E21-7C0B84D2A613}";
 const char* const MSI_COPY_NAME = "KavlaSetup.msi";
-const char* const PYM_NAME = "pymApxSvr.exe";
-const char* const INSTALLER_NAME = "KavlaSetup.exe";
 
 // The registry may not be ready for the MSI's source path right after the
 // MSI-based upgrade asked for us: ten looks a second apart.
@@ -185,9 +184,9 @@ int UnpackComponentPack(DWORD* pdwErr)
     char szComponent[UTL_MAX_PATH], szPack[UTL_MAX_PATH];
     if (!EnsureWorkSubfolder("component", szComponent))
         return 0;
-    if (!WorkPath(szPack, "KavlaComponent.exe") || !utl_FileExists(szPack))
+    if (!WorkPath(szPack, PAYLOAD_COMPONENT) || !utl_FileExists(szPack))
         return 1;
-    return utl_FileUnpack(g_szWorkDir, "KavlaComponent.exe", szComponent, pdwErr, 0);
+    return utl_FileUnpack(g_szWorkDir, PAYLOAD_COMPONENT, szComponent, pdwErr, 0);
 }
 
 // A program of the work folder, held so that nobody can change or replace
@@ -211,7 +210,7 @@ int ExtractWithSevenZip(const char* pszArchivePath)
         return 0;
     SetupLog(strCmd.c_str());
     std::string strOut;
-    HANDLE hProgram = HoldProgram("7za.exe");
+    HANDLE hProgram = HoldProgram(PAYLOAD_SEVENZA);
     int bRan = hProgram != INVALID_HANDLE_VALUE && GetCmd(strCmd.c_str(), strOut, "Setup");
     utl_CloseHandle(hProgram);
     if (!bRan)
@@ -225,7 +224,7 @@ int ExtractWithSevenZip(const char* pszArchivePath)
 int ExtractQt(DWORD* pdwErr)
 {
     char szQt[UTL_MAX_PATH], szArchive[UTL_MAX_PATH];
-    if (!EnsureWorkSubfolder("Qt", szQt) || !WorkPath(szArchive, "Qt.7z"))
+    if (!EnsureWorkSubfolder("Qt", szQt) || !WorkPath(szArchive, PAYLOAD_QT_ARCHIVE))
         return 0;
     SetupLog(szArchive);
     if (utl_FileExists(szArchive) && !ExtractWithSevenZip(szArchive))
@@ -256,7 +255,7 @@ void PlaceProfileFile(const char* pszName)
 
 void PlaceIfProfileFile(void*, const UtlFolder*, const char* pszName, DWORD dwAttributes)
 {
-    if (!(dwAttributes & FILE_ATTRIBUTE_DIRECTORY) && strstr(pszName, "cfg.xml"))
+    if (!(dwAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsProfileFileName(pszName))
         PlaceProfileFile(pszName);
 }
 
@@ -282,7 +281,7 @@ int PlaceCustomFiles(DWORD* pdwErr)
 void ExtractCmdCustomCfg(void)
 {
     char szFolder[UTL_MAX_PATH], szArchive[UTL_MAX_PATH];
-    if (!WorkPath(szFolder, "WebCmdCustomCfg") || !WorkPath(szArchive, "WebCmdCustomCfg.7z"))
+    if (!WorkPath(szFolder, "WebCmdCustomCfg") || !WorkPath(szArchive, PAYLOAD_CMDCFG_ARCHIVE))
         return;
     if (!utl_FileExists(szArchive)) {
         utl_DeleteFolderTree(szFolder);
@@ -317,9 +316,9 @@ int StartWorkProgram(const char* pszName, const char* pszParams, int nShow)
 // Runs the admission service once and waits until it is gone (or its time is up).
 void RunAdmissionService(const char* pszParams)
 {
-    StartWorkProgram(PYM_NAME, pszParams, SW_HIDE);
+    StartWorkProgram(PAYLOAD_PYM.pszName, pszParams, SW_HIDE);
     Sleep(PYM_START_WAIT_MS);
-    for (int i = 0; i < PYM_MAX_POLLS && chkProcExist("waitCpd", PYM_NAME) == PROC_RUNNING; ++i)
+    for (int i = 0; i < PYM_MAX_POLLS && chkProcExist("waitCpd", PAYLOAD_PYM.pszName) == PROC_RUNNING; ++i)
         Sleep(PYM_POLL_MS);
 }
 
@@ -327,11 +326,11 @@ void RunAdmissionService(const char* pszParams)
 // information, then shuts the client down.
 int HandOverToAdmissionService(DWORD* pdwErr)
 {
-    HANDLE hPym = HoldProgram(PYM_NAME);
+    HANDLE hPym = HoldProgram(PAYLOAD_PYM.pszName);
     const int bThere = hPym != INVALID_HANDLE_VALUE;
     utl_CloseHandle(hPym);
     if (!bThere) {
-        *pdwErr = DRV_ERR_NO_PYM;
+        *pdwErr = PAYLOAD_PYM.dwErrMissing;
         return 0;
     }
     RunAdmissionService("-setUpdInfo");
@@ -342,14 +341,14 @@ int HandOverToAdmissionService(DWORD* pdwErr)
 // Starts the real installer and waits for it to appear and to end.
 int RunInstaller(DWORD* pdwErr)
 {
-    if (!StartWorkProgram(INSTALLER_NAME, NULL, SW_SHOW)) {
-        *pdwErr = DRV_ERR_NO_SETUP;
+    if (!StartWorkProgram(PAYLOAD_INSTALLER.pszName, NULL, SW_SHOW)) {
+        *pdwErr = PAYLOAD_INSTALLER.dwErrMissing;
         return 0;
     }
 
     unsigned nStartWaits = 0;
     for (int i = 0; i < INSTALLER_APPEAR_MAX_POLLS; ++i) {
-        if (chkProcExist("waitSetup", INSTALLER_NAME) == PROC_RUNNING)
+        if (chkProcExist("waitSetup", PAYLOAD_INSTALLER.pszName) == PROC_RUNNING)
             break;
         Sleep(INSTALLER_APPEAR_POLL_MS);
         ++nStartWaits;
@@ -357,7 +356,7 @@ int RunInstaller(DWORD* pdwErr)
     SetupLogF("is-stp started at %u", nStartWaits);
 
     unsigned nEndWaits = 0;
-    while (chkProcExist("waitSetup", INSTALLER_NAME) == PROC_RUNNING) {
+    while (chkProcExist("waitSetup", PAYLOAD_INSTALLER.pszName) == PROC_RUNNING) {
         Sleep(INSTALLER_END_POLL_MS);
         ++nEndWaits;
     }
@@ -384,7 +383,7 @@ int DrvSevenZipCmd(const char* pszWorkDir, const char* pszArchivePath, std::stri
 {
     char szSevenZa[UTL_MAX_PATH];
     strCmd.clear();
-    if (!pszArchivePath || !utl_PathJoin(szSevenZa, sizeof(szSevenZa), pszWorkDir, "7za.exe"))
+    if (!pszArchivePath || !utl_PathJoin(szSevenZa, sizeof(szSevenZa), pszWorkDir, PAYLOAD_SEVENZA))
         return 0;
     strCmd = std::string(szSevenZa) + " x \"" + pszArchivePath + "\" -o\"" + pszWorkDir + "\" -y";
     return 1;

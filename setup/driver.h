@@ -25,7 +25,3 @@ int MsiCopyPath(const char* pszModulePath, char* pszOut, DWORD dwOutSize);
 //   <W>\7za.exe x "<archive>" -o"<W>" -y
 int DrvSevenZipCmd(const char* pszWorkDir, const char* pszArchivePath, std::string& strCmd);
 
-// Splits a profile file name "<prefix>-<rest>" at its first '-'. 0 (both
-// outputs empty) when there is no '-' or when either half is not a plain
-// file name, since both become path components under W\data.
-int DrvSplitProfileName(const char* pszName, char* pszPrefix, char* pszRest, DWORD dwSize);

@@ -16,11 +16,7 @@ namespace {
 
 int HasEnoughFreeSpace(void)
 {
-    char szDrive[261] = {0};
-    if (utl_GetSysDrive("setup", szDrive, 261))
-        strcat(szDrive, ":");
-    else
-        strcpy(szDrive, "C:");
+    const char szDrive[] = {utl_SysDriveLetter(), ':', '\0'};
     unsigned long long ullFree = utl_GetDiskFreeSpace(szDrive);
     long long llMB = (long long)ullFree / 1048576;
     SetupLogF("The %s free space is %dM.", szDrive, (int)llMB);

@@ -1,6 +1,7 @@
 // The install driver's path and name rules, in the test process itself.
 #include <gtest/gtest.h>
 #include "driver.h"
+#include "payload.h"
 #include "file.h"
 #include <string>
 

@@ -269,15 +269,8 @@ int utl_CopyFileOver(const char* pszSrc, const char* pszDst)
     const int bOpened = hDst != INVALID_HANDLE_VALUE;
     int bOk = bOpened;
     static BYTE s_abBuf[64 * 1024];
-    for (DWORD dwRead = 0; bOk; ) {
-        DWORD dwWritten = 0;
-        if (!ReadFile(hSrc, s_abBuf, sizeof(s_abBuf), &dwRead, NULL))
-            bOk = 0;
-        else if (dwRead == 0)
-            break;
-        else if (!WriteFile(hDst, s_abBuf, dwRead, &dwWritten, NULL) || dwWritten != dwRead)
-            bOk = 0;
-    }
+    if (bOk)
+        bOk = utl_CopyBytes(hSrc, hDst, UTL_COPY_TO_END, NULL, s_abBuf, sizeof(s_abBuf), NULL, NULL);
     // A target that could not be deleted was opened as it stood: cut off
     // whatever it held beyond the copy.
     if (bOk && !SetEndOfFile(hDst))
@@ -288,6 +281,59 @@ int utl_CopyFileOver(const char* pszSrc, const char* pszDst)
     if (bOpened && !bOk)
         utl_DeleteOwnFile(pszDst);
     return bOk;
+}
+
+int utl_ReadExact(HANDLE hFile, void* pvBuf, DWORD dwLen)
+{
+    DWORD dwRead = 0;
+    return ReadFile(hFile, pvBuf, dwLen, &dwRead, NULL) && dwRead == dwLen;
+}
+
+int utl_WriteAll(HANDLE hFile, const void* pvBuf, DWORD dwLen)
+{
+    DWORD dwWritten = 0;
+    if (!WriteFile(hFile, pvBuf, dwLen, &dwWritten, NULL))
+        return 0;
+    if (dwWritten != dwLen) {
+        SetLastError(ERROR_WRITE_FAULT);
+        return 0;
+    }
+    return 1;
+}
+
+int utl_CopyBytes(HANDLE hSrc, HANDLE hDst, unsigned long long ullLen, UtlChunkFn pfnChunk, BYTE* pbBuf,
+                  DWORD dwBufSize, unsigned long long* pullCopied, int* pnStop)
+{
+    unsigned long long ullCopied = 0;
+    int nStop = 0;
+    while (ullLen == UTL_COPY_TO_END || ullCopied < ullLen) {
+        DWORD dwChunk = dwBufSize;
+        if (ullLen != UTL_COPY_TO_END && ullLen - ullCopied < dwBufSize)
+            dwChunk = (DWORD)(ullLen - ullCopied);
+        DWORD dwRead = 0;
+        if (!ReadFile(hSrc, pbBuf, dwChunk, &dwRead, NULL)) {
+            nStop = UTL_COPY_READ;
+            break;
+        }
+        // A source that ends before the length asked for is cut short.
+        if (dwRead == 0) {
+            if (ullLen != UTL_COPY_TO_END)
+                nStop = UTL_COPY_ENDED;
+            break;
+        }
+        if (pfnChunk)
+            pfnChunk(pbBuf, dwRead);
+        if (!utl_WriteAll(hDst, pbBuf, dwRead)) {
+            nStop = UTL_COPY_WRITE;
+            break;
+        }
+        ullCopied += dwRead;
+    }
+    if (pullCopied)
+        *pullCopied = ullCopied;
+    if (pnStop)
+        *pnStop = nStop;
+    return nStop == 0;
 }
 
 int utl_CopyInto(const char* pszSrcFolder, const char* pszDstFolder, const char* pszName)

@@ -47,6 +47,24 @@ int utl_CopyFileOver(const char* pszSrc, const char* pszDst);
 // utl_CopyFileOver of pszSrcFolder\pszName to pszDstFolder\pszName.
 int utl_CopyInto(const char* pszSrcFolder, const char* pszDstFolder, const char* pszName);
 
+// One read call that must return exactly dwLen bytes; a short read fails.
+int utl_ReadExact(HANDLE hFile, void* pvBuf, DWORD dwLen);
+// One write call that must take exactly dwLen bytes. WriteFile reports a
+// short write (a full volume, a pipe without room) as done; here it fails,
+// with ERROR_WRITE_FAULT.
+int utl_WriteAll(HANDLE hFile, const void* pvBuf, DWORD dwLen);
+
+// The one byte-copy loop: from hSrc's position to hDst's through the
+// caller's buffer, exactly ullLen bytes, or with UTL_COPY_TO_END up to the
+// source's end. pfnChunk, when given, changes each chunk between reading and
+// writing. 1 when done; else 0 with where it stopped in *pnStop (the system's
+// number left for GetLastError). *pullCopied is what was written either way.
+#define UTL_COPY_TO_END (~0ULL)
+enum { UTL_COPY_READ = 1, UTL_COPY_ENDED = 2, UTL_COPY_WRITE = 3 };
+typedef void (*UtlChunkFn)(BYTE* pbBuf, DWORD dwLen);
+int utl_CopyBytes(HANDLE hSrc, HANDLE hDst, unsigned long long ullLen, UtlChunkFn pfnChunk, BYTE* pbBuf,
+                  DWORD dwBufSize, unsigned long long* pullCopied, int* pnStop);
+
 // Creates pszFolder with every missing parent, one CreateDirectoryA per path
 // component (the kernel32 way: no helper library is loaded for it). 1 when
 // the folder exists afterwards; else 0 with the system error number of the

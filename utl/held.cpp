@@ -1,4 +1,5 @@
 #include "held.h"
+#include "file.h"
 #include "handle.h"
 #include <winternl.h>
 #include <stdio.h>
@@ -34,7 +35,7 @@ struct NtRename {
     BOOLEAN bReplace;
     HANDLE hRoot;
     ULONG cbName;
-    WCHAR wszName[MAX_PATH];
+    WCHAR wszName[UTL_MAX_PATH];
 };
 struct NtFsAttributes {
     ULONG ulAttributes;
@@ -180,12 +181,12 @@ HANDLE OpenAtSd(const UtlFolder* pFolder, const char* pszName, DWORD dwAccess, D
                 DWORD dwOptions, PSECURITY_DESCRIPTOR pSd, UtlEntryKind* peKind)
 {
     *peKind = UTL_ENTRY_FOREIGN;
-    WCHAR wszName[MAX_PATH];
+    WCHAR wszName[UTL_MAX_PATH];
     if (!pFolder || pFolder->hFolder == INVALID_HANDLE_VALUE || !pFolder->hFolder) {
         SetLastError(ERROR_INVALID_HANDLE);
         return INVALID_HANDLE_VALUE;
     }
-    if (!WideName(pszName, wszName, MAX_PATH))
+    if (!WideName(pszName, wszName, UTL_MAX_PATH))
         return INVALID_HANDLE_VALUE;
     ULONG ulAction = 0;
     // The attributes are read on every entry that is not new.
@@ -282,11 +283,11 @@ UtlEntryKind utl_EntryKind(HANDLE hEntry, const WCHAR* pwszFolder, const char* p
     FILE_BASIC_INFORMATION basic;
     FILE_STANDARD_INFORMATION standard;
     IO_STATUS_BLOCK iosb;
-    WCHAR wszEntry[UTL_NT_NAME_CHARS], wszLeaf[MAX_PATH];
+    WCHAR wszEntry[UTL_NT_NAME_CHARS], wszLeaf[UTL_MAX_PATH];
     const char* pszLeaf = pszName ? utl_LastSeparator(pszName) : NULL;
     pszLeaf = pszLeaf ? pszLeaf + 1 : pszName;
     UtlNtApi& nt = utl_NtApi();
-    if (!pwszFolder || !*pwszFolder || !WideName(pszLeaf, wszLeaf, MAX_PATH)
+    if (!pwszFolder || !*pwszFolder || !WideName(pszLeaf, wszLeaf, UTL_MAX_PATH)
         || !Ok(nt.pfnQueryInformationFile(hEntry, &iosb, &basic, sizeof(basic), NT_FILE_BASIC))
         || !Ok(nt.pfnQueryInformationFile(hEntry, &iosb, &standard, sizeof(standard), NT_FILE_STANDARD))
         || !SystemName(hEntry, wszEntry, UTL_NT_NAME_CHARS))
@@ -398,11 +399,11 @@ int utl_DeleteAt(const UtlFolder* pFolder, const char* pszName)
 
 int utl_ListAt(const UtlFolder* pFolder, const char* pszPattern, UtlEntryFn pfnEntry, void* pvCtx)
 {
-    WCHAR wszPattern[MAX_PATH];
+    WCHAR wszPattern[UTL_MAX_PATH];
     const UINT uCodePage = FileCodePage();
     if (!pFolder || pFolder->hFolder == INVALID_HANDLE_VALUE || !pFolder->hFolder || !pszPattern
         || MultiByteToWideChar(uCodePage, 0, strcmp(pszPattern, "*.*") == 0 ? "*" : pszPattern, -1, wszPattern,
-                               MAX_PATH) <= 1) {
+                               UTL_MAX_PATH) <= 1) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
@@ -428,11 +429,11 @@ int utl_ListAt(const UtlFolder* pFolder, const char* pszPattern, UtlEntryFn pfnE
             break;
         for (const BYTE* pb = (const BYTE*)&buf[0];;) {
             const NtDirectoryEntry* pEntry = (const NtDirectoryEntry*)pb;
-            WCHAR wszName[MAX_PATH];
-            char szName[MAX_PATH * 2];
+            WCHAR wszName[UTL_MAX_PATH];
+            char szName[UTL_MAX_PATH * 2];
             BOOL bLossy = FALSE;
             size_t nName = pEntry->cbName / sizeof(WCHAR);
-            if (nName < MAX_PATH) {
+            if (nName < UTL_MAX_PATH) {
                 memcpy(wszName, pEntry->wszName, nName * sizeof(WCHAR));
                 wszName[nName] = L'\0';
                 int nBytes = WideCharToMultiByte(uCodePage, WC_NO_BEST_FIT_CHARS, wszName, -1, szName,
@@ -459,7 +460,7 @@ int utl_RenameAt(const UtlFolder* pFolder, HANDLE hEntry, const char* pszNewName
 {
     NtRename rename;
     memset(&rename, 0, sizeof(rename));
-    if (!pFolder || !WideName(pszNewName, rename.wszName, MAX_PATH))
+    if (!pFolder || !WideName(pszNewName, rename.wszName, UTL_MAX_PATH))
         return 0;
     rename.bReplace = FALSE;
     rename.hRoot = pFolder->hFolder;

@@ -1,4 +1,5 @@
 #include "link.h"
+#include "file.h"
 #include <string.h>
 
 namespace {
@@ -29,9 +30,9 @@ int utl_HoldParentOf(const char* pszPath, UtlFolder* pFolder, const char** ppszN
 {
     pFolder->hFolder = INVALID_HANDLE_VALUE;
     const char* pszSep = pszPath ? utl_LastSeparator(pszPath) : NULL;
-    char szParent[MAX_PATH] = ".";
+    char szParent[UTL_MAX_PATH] = ".";
     *ppszName = pszSep ? pszSep + 1 : pszPath;
-    if (!pszPath || !**ppszName || strlen(pszPath) >= MAX_PATH)
+    if (!pszPath || !**ppszName || strlen(pszPath) >= UTL_MAX_PATH)
         return 0;
     if (pszSep) {
         size_t nParent = (size_t)(pszSep - pszPath);

@@ -29,10 +29,7 @@ struct SysLogFolder {
     char sz[UTL_MAX_PATH];
     SysLogFolder()
     {
-        char szDrive[261] = {0};
-        if (!utl_GetSysDrive("setup", szDrive, sizeof(szDrive)))
-            strcpy(szDrive, "C");
-        snprintf(sz, sizeof(sz), "%s:\\KavlaLog", szDrive);
+        snprintf(sz, sizeof(sz), "%c:\\KavlaLog", utl_SysDriveLetter());
     }
 };
 

@@ -32,30 +32,6 @@ void UnpackFail(DWORD* pdwErr, DWORD dwErr)
     SetErr(pdwErr, dwErr);
 }
 
-int ReadExact(HANDLE hFile, void* pvBuf, DWORD dwLen, DWORD* pdwRead)
-{
-    DWORD dwRead = 0;
-    BOOL bOk = ReadFile(hFile, pvBuf, dwLen, &dwRead, NULL);
-    if (pdwRead)
-        *pdwRead = dwRead;
-    return bOk && dwRead == dwLen;
-}
-
-// The one way the writer writes: a write that takes fewer bytes than asked
-// (a full volume, a pipe without room) fails too, with a system error number
-// of its own, since WriteFile reports such a write as done.
-int WriteAll(HANDLE hFile, const void* pvBuf, DWORD dwLen)
-{
-    DWORD dwWritten = 0;
-    if (!WriteFile(hFile, pvBuf, dwLen, &dwWritten, NULL))
-        return 0;
-    if (dwWritten != dwLen) {
-        SetLastError(ERROR_WRITE_FAULT);
-        return 0;
-    }
-    return 1;
-}
-
 // A record name as printable text for a log line: a hostile name must not
 // be able to add lines of its own (CR, LF) or hide behind a zero byte.
 void EscapeName(char* pszOut, size_t cbOut, const BYTE* pbName, DWORD dwLen)
@@ -96,20 +72,19 @@ DWORD WriteRecord(HANDLE hSrc, HANDLE hDst, const char* pszSrc, const char* pszN
     BYTE abBuf[PACK_BUF_SIZE];
     if (!bAdd) {
         utl_LogF(LOG_PACK, "utl_FilePack: %s !bAdd.", pszSrc);
-        memcpy(abBuf, g_abMagic, PACK_MAGIC_LEN);
-        if (!MixAndWrite(hDst, abBuf, PACK_MAGIC_LEN))
+        if (!utl_PackWriteHeader(hDst, NULL))
             return PACK_ERR_WRITE;
     }
     DWORD dwNameLen = (DWORD)strlen(pszName);
     utl_LogF(LOG_PACK, "utl_FilePack: %s dwLenSrcFile = %d sizeof(DWORD) = %d", pszSrc, (int)dwNameLen,
              (int)sizeof(DWORD));
-    if (!WriteAll(hDst, &dwNameLen, sizeof(DWORD))) {
+    if (!utl_WriteAll(hDst, &dwNameLen, sizeof(DWORD))) {
         PackSysFail(pdwErr, "WriteFile 1");
         return PACK_ERR_WRITE;
     }
     utl_LogF(LOG_PACK, "utl_FilePack: %s dwSizeLow = %d sizeof(DWORD) = %d", pszSrc, (int)dwSize,
              (int)sizeof(DWORD));
-    if (!WriteAll(hDst, &dwSize, sizeof(DWORD))) {
+    if (!utl_WriteAll(hDst, &dwSize, sizeof(DWORD))) {
         PackSysFail(pdwErr, "WriteFile 2");
         return PACK_ERR_WRITE;
     }
@@ -120,25 +95,21 @@ DWORD WriteRecord(HANDLE hSrc, HANDLE hDst, const char* pszSrc, const char* pszN
     }
     // Exactly the recorded size is copied: a source that shrank or cannot be
     // read fails the record, one that grew gives only what was recorded.
-    DWORD dwErr = 0;
-    for (DWORD dwCopied = 0; !dwErr && dwCopied < dwSize;) {
-        DWORD dwChunk = dwSize - dwCopied < PACK_BUF_SIZE ? dwSize - dwCopied : PACK_BUF_SIZE;
-        DWORD dwRead = 0;
-        if (!ReadFile(hSrc, abBuf, dwChunk, &dwRead, NULL)) {
-            PackSysFail(pdwErr, "ReadFile");
-            dwErr = PACK_ERR_CONTENT_READ;
-        } else if (dwRead == 0) {
-            utl_LogF(LOG_PACK, "utl_FilePack: %s ended after %u of %u bytes", pszSrc, (unsigned)dwCopied,
-                     (unsigned)dwSize);
-            dwErr = PACK_ERR_CONTENT_READ;
-        } else if (!MixAndWrite(hDst, abBuf, dwRead)) {
-            PackSysFail(pdwErr, "MixAndWrite 2");
-            dwErr = PACK_ERR_WRITE;
-        } else {
-            dwCopied += dwRead;
-        }
+    unsigned long long ullCopied = 0;
+    int nStop = 0;
+    if (utl_CopyBytes(hSrc, hDst, dwSize, MixBuffer, abBuf, sizeof(abBuf), &ullCopied, &nStop))
+        return 0;
+    if (nStop == UTL_COPY_READ) {
+        PackSysFail(pdwErr, "ReadFile");
+        return PACK_ERR_CONTENT_READ;
     }
-    return dwErr;
+    if (nStop == UTL_COPY_ENDED) {
+        utl_LogF(LOG_PACK, "utl_FilePack: %s ended after %u of %u bytes", pszSrc, (unsigned)ullCopied,
+                 (unsigned)dwSize);
+        return PACK_ERR_CONTENT_READ;
+    }
+    PackSysFail(pdwErr, "MixAndWrite 2");
+    return PACK_ERR_WRITE;
 }
 
 // One walk over the records of a container, shared by the extracting reader
@@ -218,7 +189,7 @@ int WalkRecords(const WalkArgs& args, DWORD* pdwErr)
         }
 
         DWORD dwDataLen = 0;
-        if (!ReadExact(args.hHost, &dwDataLen, sizeof(DWORD), NULL)) {
+        if (!utl_ReadExact(args.hHost, &dwDataLen, sizeof(DWORD))) {
             dwErr = PACK_ERR_DATA_LEN;
             break;
         }
@@ -292,20 +263,9 @@ int WalkRecords(const WalkArgs& args, DWORD* pdwErr)
             dwErr = PACK_ERR_OUTPUT;
             break;
         }
-        for (DWORD dwCopied = 0; dwCopied < dwDataLen;) {
-            DWORD dwChunk = dwDataLen - dwCopied;
-            if (dwChunk > PACK_BUF_SIZE)
-                dwChunk = PACK_BUF_SIZE;
-            if (!ReadAndMix(args.hHost, abBuf, dwChunk)) {
-                dwErr = PACK_ERR_CONTENT_READ;
-                break;
-            }
-            if (!WriteAll(hOut, abBuf, dwChunk)) {
-                dwErr = PACK_ERR_WRITE;
-                break;
-            }
-            dwCopied += dwChunk;
-        }
+        int nStop = 0;
+        if (!utl_CopyBytes(args.hHost, hOut, dwDataLen, MixBuffer, abBuf, sizeof(abBuf), NULL, &nStop))
+            dwErr = nStop == UTL_COPY_WRITE ? PACK_ERR_WRITE : PACK_ERR_CONTENT_READ;
         utl_CloseHandle(hOut);
         if (!dwErr && ullTotal >= args.dwContainerLen)
             bDone = true;
@@ -355,15 +315,38 @@ void MixBuffer(BYTE* pbBuf, DWORD dwLen)
 int MixAndWrite(HANDLE hFile, BYTE* pbBuf, DWORD dwLen)
 {
     MixBuffer(pbBuf, dwLen);
-    return WriteAll(hFile, pbBuf, dwLen);
+    return utl_WriteAll(hFile, pbBuf, dwLen);
 }
 
 int ReadAndMix(HANDLE hFile, BYTE* pbBuf, DWORD dwLen)
 {
-    if (!ReadExact(hFile, pbBuf, dwLen, NULL))
+    if (!utl_ReadExact(hFile, pbBuf, dwLen))
         return 0;
     MixBuffer(pbBuf, dwLen);
     return 1;
+}
+
+int utl_PackWriteHeader(HANDLE hFile, DWORD* pdwErr)
+{
+    BYTE abMagic[PACK_MAGIC_LEN];
+    memcpy(abMagic, g_abMagic, PACK_MAGIC_LEN);
+    if (MixAndWrite(hFile, abMagic, PACK_MAGIC_LEN))
+        return 1;
+    SetErr(pdwErr, PACK_ERR_WRITE);
+    return 0;
+}
+
+// The end marker is a record like any other, with no content: its name's
+// length, a zero data length, and the name.
+int utl_PackWriteEndMarker(HANDLE hFile, DWORD* pdwErr)
+{
+    DWORD adwLen[2] = {sizeof(PACK_END_NAME) - 1, 0};
+    BYTE abName[sizeof(PACK_END_NAME)];
+    memcpy(abName, PACK_END_NAME, sizeof(PACK_END_NAME));
+    if (utl_WriteAll(hFile, adwLen, sizeof(adwLen)) && MixAndWrite(hFile, abName, adwLen[0]))
+        return 1;
+    SetErr(pdwErr, PACK_ERR_WRITE);
+    return 0;
 }
 
 int utl_GetFileSize(const char* pszPath, DWORD* pdwSizeHigh, DWORD* pdwSizeLow)

@@ -31,6 +31,13 @@ int MixAndWrite(HANDLE hFile, BYTE* pbBuf, DWORD dwLen);
 // short read is a failure and leaves the buffer unmixed.
 int ReadAndMix(HANDLE hFile, BYTE* pbBuf, DWORD dwLen);
 
+// The writer's two fixed pieces, written where hFile stands: the header a
+// container starts with, and the end-marker record that stops the reader, so
+// that a signature appended later is never read as a record. 1 on success,
+// else 0 with *pdwErr PACK_ERR_WRITE and the system's number left for GetLastError.
+int utl_PackWriteHeader(HANDLE hFile, DWORD* pdwErr);
+int utl_PackWriteEndMarker(HANDLE hFile, DWORD* pdwErr);
+
 // Extracts the container at dwOffset of pszSrcPath\pszSrcFile into the
 // existing folder pszDstPath. 1 on success, else 0 with *pdwErr set.
 int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* pszDstPath,

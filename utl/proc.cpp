@@ -39,6 +39,24 @@ int chkProcExist(const char* pszModule, const char* pszExeName)
     return nResult;
 }
 
+int utl_StartHidden(const char* pszCmd, HANDLE hStdIn, HANDLE hStdOut, PROCESS_INFORMATION* ppi)
+{
+    STARTUPINFOA si;
+    memset(&si, 0, sizeof(si));
+    si.cb = sizeof(si);
+    si.hStdInput = hStdIn;
+    si.hStdOutput = hStdOut;
+    si.hStdError = hStdOut;
+    si.wShowWindow = SW_HIDE;
+    si.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+    memset(ppi, 0, sizeof(*ppi));
+    // CreateProcessA may write into the command line, so it gets a copy.
+    std::string strCmd = pszCmd ? pszCmd : "";
+    std::vector<char> cmdBuf(strCmd.begin(), strCmd.end());
+    cmdBuf.push_back('\0');
+    return CreateProcessA(NULL, cmdBuf.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si, ppi) ? 1 : 0;
+}
+
 int GetCmd(const char* pszCmd, std::string& strOut, const char* pszModule)
 {
     char szMsg[128];
@@ -56,20 +74,8 @@ int GetCmd(const char* pszCmd, std::string& strOut, const char* pszModule)
     // child, which has no use for it.
     SetHandleInformation(hRead, HANDLE_FLAG_INHERIT, 0);
 
-    STARTUPINFOA si;
-    GetStartupInfoA(&si);
-    si.hStdOutput = hWrite;
-    si.hStdError = hWrite;
-    si.wShowWindow = SW_HIDE;
-    si.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
     PROCESS_INFORMATION pi;
-    memset(&pi, 0, sizeof(pi));
-
-    // CreateProcessA may write into the command line, so it gets a copy.
-    std::string strCmd = pszCmd ? pszCmd : "";
-    std::vector<char> cmdBuf(strCmd.begin(), strCmd.end());
-    cmdBuf.push_back('\0');
-    if (!CreateProcessA(NULL, cmdBuf.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi)) {
+    if (!utl_StartHidden(pszCmd, GetStdHandle(STD_INPUT_HANDLE), hWrite, &pi)) {
         snprintf(szMsg, sizeof(szMsg), "GetCmd: Create CMD Process Failed with ErrCode:%lu",
                  (unsigned long)GetLastError());
         utl_Log(pszModule, szMsg, 0);

@@ -1,5 +1,6 @@
 // Registry utilities on HKEY_LOCAL_MACHINE-style keys; see reg.h for the view.
 #include "reg.h"
+#include "file.h"
 #include <string.h>
 
 namespace {
@@ -52,8 +53,8 @@ int utl_RegReadString(HKEY hRoot, const char* pszSubKey, const char* pszValue, c
         return 0;
     // One byte more than a path so that a stored text without terminator is
     // still terminated here.
-    char szLocal[261] = {0};
-    DWORD cbData = 260;
+    char szLocal[UTL_MAX_PATH + 1] = {0};
+    DWORD cbData = UTL_MAX_PATH;
     LONG lRes = RegQueryValueExA(hKey, pszValue, NULL, NULL, (BYTE*)szLocal, &cbData);
     CloseKey(hKey);
     if (lRes != ERROR_SUCCESS)

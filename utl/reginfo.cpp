@@ -4,6 +4,7 @@
 #include "custom_doc.h"
 #include "file.h"
 #include "log.h"
+#include "sys.h"
 #include "xml_parser.h"
 #include <stdio.h>
 #include <string.h>
@@ -16,7 +17,7 @@ const char* const LEGACY_TOP = "Solvar-Tremo";
 // The pairs the legacy folder hands over, in the order they are copied.
 const VrfWhich g_aLegacyPairs[] = {VRF_CUSTOM_INI, VRF_UNINSTALL_INI};
 
-char g_szCommonFiles[261];
+char g_szCommonFiles[UTL_MAX_PATH + 1];
 
 // What both loaders do first: find the reginfo folder and make it, with the
 // folders above it, when it is missing.
@@ -51,12 +52,11 @@ const char* utl_GetCommonProgramFiles(void)
 {
     if (g_szCommonFiles[0])
         return g_szCommonFiles;
-    char szPath[261] = {0};
+    char szPath[UTL_MAX_PATH + 1] = {0};
     DWORD dwLen = GetEnvironmentVariableA("CommonProgramFiles", szPath, sizeof(szPath));
     if (dwLen == 0 || dwLen >= sizeof(szPath)) {
-        char szSys[261] = {0};
-        UINT uLen = GetSystemDirectoryA(szSys, sizeof(szSys));
-        if (uLen == 0 || uLen >= sizeof(szSys))
+        char szSys[UTL_MAX_PATH + 1] = {0};
+        if (!utl_GetSystemFolder(szSys, sizeof(szSys)))
             return NULL;
         snprintf(szPath, sizeof(szPath), "%c:\\Program Files\\Common Files", szSys[0]);
     }

@@ -1,5 +1,6 @@
 // System utilities: administrator check, system drive, free space.
 #include "sys.h"
+#include "file.h"
 #include "handle.h"
 #include "log.h"
 #include <stdlib.h>
@@ -48,21 +49,31 @@ done:
     return nResult;
 }
 
+int utl_GetSystemFolder(char* pszBuf, DWORD dwSize)
+{
+    // A result as large as the buffer means the folder did not fit.
+    UINT uLen = GetSystemDirectoryA(pszBuf, (UINT)dwSize);
+    return uLen != 0 && uLen < dwSize;
+}
+
 int utl_GetSysDrive(const char* pszModule, char* pszBuf, DWORD dwSize)
 {
-    if (!pszBuf || dwSize < 260) {
+    if (!pszBuf || dwSize < UTL_MAX_PATH) {
         utl_Log(pszModule, "the len in is too small", 0);
         return 0;
     }
     // Callers give 261 bytes, but 260 are accepted: never offer the system
-    // more than the buffer holds. A result as large as the offer means the
-    // folder did not fit.
-    const UINT uOffer = dwSize < 261 ? (UINT)dwSize : 261;
-    UINT uLen = GetSystemDirectoryA(pszBuf, uOffer);
-    if (uLen == 0 || uLen >= uOffer)
+    // more than the buffer holds.
+    if (!utl_GetSystemFolder(pszBuf, dwSize < UTL_MAX_PATH + 1 ? dwSize : UTL_MAX_PATH + 1))
         return 0;
     pszBuf[1] = '\0';
     return 1;
+}
+
+char utl_SysDriveLetter(void)
+{
+    char szDrive[UTL_MAX_PATH + 1] = {0};
+    return utl_GetSysDrive("setup", szDrive, sizeof(szDrive)) ? szDrive[0] : 'C';
 }
 
 unsigned long long utl_GetDiskFreeSpace(const char* pszPath)
@@ -91,9 +102,8 @@ int utl_RestrictDllSearch(void)
         return 1;
     // The program's own folder cannot be taken out here, but a DLL folder
     // takes the place of the current one: the system folder, searched anyway.
-    char szSystem[MAX_PATH];
-    UINT uLen = GetSystemDirectoryA(szSystem, MAX_PATH);
-    if (uLen && uLen < MAX_PATH)
+    char szSystem[UTL_MAX_PATH];
+    if (utl_GetSystemFolder(szSystem, sizeof(szSystem)))
         SetDllDirectoryA(szSystem);
     return 0;
 }

@@ -4,9 +4,15 @@
 
 // 1 when the process token holds the Administrators group (enabled or deny-only).
 int IsCurUserAdmin(void);
+// 1 with the system folder (C:\Windows\system32) in pszBuf; 0 when it does
+// not fit in dwSize bytes.
+int utl_GetSystemFolder(char* pszBuf, DWORD dwSize);
 // 1 with the system folder's drive letter as a one-letter text in pszBuf.
 // dwSize must be at least 260 (callers give 261 bytes).
 int utl_GetSysDrive(const char* pszModule, char* pszBuf, DWORD dwSize);
+// The system drive's letter, or 'C' when it cannot be told: the drive whose
+// free space, log folder and paths the setup names then.
+char utl_SysDriveLetter(void);
 // Bytes free for the caller on the drive of pszPath; all bits set on failure.
 unsigned long long utl_GetDiskFreeSpace(const char* pszPath);
 

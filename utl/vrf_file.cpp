@@ -1,5 +1,6 @@
 // The verification-file format: key, block, check and writer.
 #include "vrf_file.h"
+#include "file.h"
 #include "handle.h"
 #include "link.h"
 #include "mbedtls/md5.h"
@@ -46,8 +47,8 @@ int QueryFileSize(const char* pszPath, DWORD* pdwHigh, DWORD* pdwLow)
     return 1;
 }
 
-// Reads exactly dwLen bytes at dwOffset; a short file is a failure.
-int ReadExact(const char* pszPath, DWORD dwOffset, BYTE* pbBuf, DWORD dwLen)
+// Reads exactly dwLen bytes at dwOffset of a file; a short file is a failure.
+int ReadFileAt(const char* pszPath, DWORD dwOffset, BYTE* pbBuf, DWORD dwLen)
 {
     HANDLE hFile = CreateFileA(pszPath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, NULL);
@@ -56,8 +57,7 @@ int ReadExact(const char* pszPath, DWORD dwOffset, BYTE* pbBuf, DWORD dwLen)
     int nOk = 1;
     if (dwOffset && SetFilePointer(hFile, (LONG)dwOffset, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
         nOk = 0;
-    DWORD dwRead = 0;
-    if (nOk && dwLen && (!ReadFile(hFile, pbBuf, dwLen, &dwRead, NULL) || dwRead != dwLen))
+    if (nOk && dwLen && !utl_ReadExact(hFile, pbBuf, dwLen))
         nOk = 0;
     utl_CloseHandle(hFile);
     return nOk;
@@ -118,7 +118,7 @@ int VrfIconBlock(const char* pszIconPath, BYTE* pbBlock)
     if (!QueryFileSize(pszIconPath, &dwHigh, &dwLow) || dwHigh != 0
         || dwLow < VRF_ICON_BLOCK_OFFSET + VRF_BLOCK_SIZE)
         return 1;
-    return ReadExact(pszIconPath, VRF_ICON_BLOCK_OFFSET, pbBlock, VRF_BLOCK_SIZE);
+    return ReadFileAt(pszIconPath, VRF_ICON_BLOCK_OFFSET, pbBlock, VRF_BLOCK_SIZE);
 }
 
 int VrfContentFits(const char* pszPath)
@@ -133,12 +133,12 @@ int VrfCheckFile(const char* pszProtectedPath, const char* pszVrfPath, const BYT
     if (!QueryFileSize(pszVrfPath, &dwHigh, &dwLow) || dwHigh != 0 || dwLow != VRF_FILE_SIZE)
         return 0;
     BYTE abVrf[VRF_FILE_SIZE];
-    if (!ReadExact(pszVrfPath, 0, abVrf, VRF_FILE_SIZE))
+    if (!ReadFileAt(pszVrfPath, 0, abVrf, VRF_FILE_SIZE))
         return 0;
     if (!QueryFileSize(pszProtectedPath, &dwHigh, &dwLow) || dwHigh != 0 || dwLow > VRF_MAX_CONTENT)
         return 0;
     // The key is built inside DigestInput; a key that cannot be built fails there.
-    if (!ReadExact(pszProtectedPath, 0, g_abDigestInput, dwLow))
+    if (!ReadFileAt(pszProtectedPath, 0, g_abDigestInput, dwLow))
         return 0;
     BYTE abDigest[VRF_DIGEST_SIZE];
     if (!DigestInput(dwLow, abVrf, pbBlock, abDigest))
@@ -169,7 +169,7 @@ int CreateVrfFile(const char* pszProtectedFile, const char* pszVrfFile, DWORD* p
         srand((unsigned)time(NULL));
         for (DWORD i = 0; i < VRF_SALT_SIZE; ++i)
             abVrf[i] = (BYTE)(rand() % 255);
-        if (!ReadExact(pszProtectedFile, 0, g_abDigestInput, dwLow))
+        if (!ReadFileAt(pszProtectedFile, 0, g_abDigestInput, dwLow))
             dwErr = VRF_ERR_OPEN;
     }
     if (!dwErr) {
@@ -187,8 +187,7 @@ int CreateVrfFile(const char* pszProtectedFile, const char* pszVrfFile, DWORD* p
             dwErr = VRF_ERR_CREATE;
     }
     if (!dwErr) {
-        DWORD dwWritten = 0;
-        if (!WriteFile(hFile, abVrf, VRF_FILE_SIZE, &dwWritten, NULL) || dwWritten != VRF_FILE_SIZE)
+        if (!utl_WriteAll(hFile, abVrf, VRF_FILE_SIZE))
             dwErr = VRF_ERR_WRITE;
     }
     utl_CloseHandle(hFile);

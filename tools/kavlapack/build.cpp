@@ -3,6 +3,7 @@
 #include "kavlapack.h"
 #include "file.h"
 #include "link.h"
+#include "payload.h"
 #include <windows.h>
 #include <algorithm>
 #include <stdio.h>
@@ -86,11 +87,9 @@ std::vector<PayloadFile> CheckedFiles(const std::vector<Input>& inputs, Findings
 // offset 0 of the files in their order, ending with its file.
 int BuildComponent(const std::vector<Input>& inputs, const std::string& strDir)
 {
-    std::string strPath = strDir + "\\" + kComponentName;
+    std::string strPath = strDir + "\\" + PAYLOAD_COMPONENT;
     HANDLE h = NewFile(strPath);
-    BYTE abMagic[PACK_MAGIC_LEN];
-    memcpy(abMagic, PACK_MAGIC, PACK_MAGIC_LEN);
-    bool bOk = h != INVALID_HANDLE_VALUE && MixAndWrite(h, abMagic, PACK_MAGIC_LEN);
+    bool bOk = h != INVALID_HANDLE_VALUE && utl_PackWriteHeader(h, NULL);
     utl_CloseHandle(h);
     if (!bOk) {
         Fail("build", "cannot write " + strPath);
@@ -98,7 +97,7 @@ int BuildComponent(const std::vector<Input>& inputs, const std::string& strDir)
     }
     for (const Input& in : inputs) {
         DWORD dwErr = 0;
-        if (!utl_FilePack(in.strFolder.c_str(), in.strName.c_str(), strDir.c_str(), kComponentName, &dwErr, 1))
+        if (!utl_FilePack(in.strFolder.c_str(), in.strName.c_str(), strDir.c_str(), PAYLOAD_COMPONENT, &dwErr, 1))
             return FailPack("build", "cannot add " + in.strFolder + "\\" + in.strName + " to " + strPath, dwErr);
     }
     return kExitOk;
@@ -122,35 +121,31 @@ bool WriteProgramAndHeader(const std::string& strProgram, DWORD dwProgramSize, c
     if (!bOk)
         Fail("build", "cannot create " + strOut + " (error " + std::to_string(GetLastError()) + ")");
     BYTE abBuf[65536];
-    DWORD dwTotal = 0, dwRead = 0, dwWritten = 0;
+    unsigned long long ullCopied = 0;
+    int nStop = 0;
     // A failed read is no end of the program: padding over it would ship a
     // setup whose program is cut short.
-    while (bOk) {
-        if (!ReadFile(hIn, abBuf, sizeof(abBuf), &dwRead, NULL)) {
-            Fail("build", "cannot read the setup program " + strProgram + " at byte " + std::to_string(dwTotal)
+    if (bOk && !utl_CopyBytes(hIn, hOut, UTL_COPY_TO_END, NULL, abBuf, sizeof(abBuf), &ullCopied, &nStop)) {
+        if (nStop == UTL_COPY_READ)
+            Fail("build", "cannot read the setup program " + strProgram + " at byte " + std::to_string(ullCopied)
                               + " (error " + std::to_string(GetLastError()) + ")");
-            bOk = false;
-        } else if (dwRead == 0) {
-            break;
-        } else if (!WriteFile(hOut, abBuf, dwRead, &dwWritten, NULL) || dwWritten != dwRead) {
+        else
             Fail("build", "cannot write " + strOut + " (error " + std::to_string(GetLastError()) + ")");
-            bOk = false;
-        }
-        dwTotal += dwRead;
+        bOk = false;
     }
-    if (bOk && dwTotal != dwProgramSize) {
-        Fail("build", "the setup program " + strProgram + " changed while it was read: " + std::to_string(dwTotal)
+    DWORD dwTotal = (DWORD)ullCopied;
+    if (bOk && ullCopied != dwProgramSize) {
+        Fail("build", "the setup program " + strProgram + " changed while it was read: " + std::to_string(ullCopied)
                           + " bytes instead of " + std::to_string(dwProgramSize));
         bOk = false;
     }
     memset(abBuf, 0, sizeof(abBuf));
     while (bOk && dwTotal < PACK_SETUP_OFFSET) {
         DWORD dwChunk = std::min<DWORD>(sizeof(abBuf), PACK_SETUP_OFFSET - dwTotal);
-        bOk = WriteFile(hOut, abBuf, dwChunk, &dwWritten, NULL) && dwWritten == dwChunk;
+        bOk = utl_WriteAll(hOut, abBuf, dwChunk);
         dwTotal += dwChunk;
     }
-    memcpy(abBuf, PACK_MAGIC, PACK_MAGIC_LEN);
-    if (bOk && (dwTotal != PACK_SETUP_OFFSET || !MixAndWrite(hOut, abBuf, PACK_MAGIC_LEN))) {
+    if (bOk && (dwTotal != PACK_SETUP_OFFSET || !utl_PackWriteHeader(hOut, NULL))) {
         Fail("build", "cannot write " + strOut + " (error " + std::to_string(GetLastError()) + ")");
         bOk = false;
     }
@@ -159,17 +154,12 @@ bool WriteProgramAndHeader(const std::string& strProgram, DWORD dwProgramSize, c
     return bOk;
 }
 
-// The end-marker record: its name and two zero-content length fields.
+// The end-marker record behind the last file.
 bool AppendEndMarker(const std::string& strOut)
 {
     HANDLE h = utl_OpenOwnFile(strOut.c_str(), GENERIC_WRITE, 0, OPEN_EXISTING);
-    DWORD adwLen[2] = {sizeof(PACK_END_NAME) - 1, 0};
-    BYTE abName[sizeof(PACK_END_NAME)];
-    memcpy(abName, PACK_END_NAME, sizeof(PACK_END_NAME));
-    DWORD dwWritten = 0;
     bool bOk = h != INVALID_HANDLE_VALUE && SetFilePointer(h, 0, NULL, FILE_END) != INVALID_SET_FILE_POINTER
-               && WriteFile(h, adwLen, sizeof(adwLen), &dwWritten, NULL) && dwWritten == sizeof(adwLen)
-               && MixAndWrite(h, abName, adwLen[0]);
+               && utl_PackWriteEndMarker(h, NULL);
     utl_CloseHandle(h);
     return bOk;
 }
@@ -243,7 +233,7 @@ int Build(int argc, char** argv)
         if (bComponent)
             nExit = BuildComponent(componentInputs, strComponentDir);
         if (bComponent)
-            inputs.push_back(Input{strComponentDir, kComponentName});
+            inputs.push_back(Input{strComponentDir, PAYLOAD_COMPONENT});
     }
     std::vector<PayloadFile> files = CheckedFiles(inputs, f);
     if (bComponent)

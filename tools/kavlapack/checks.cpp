@@ -1,9 +1,10 @@
 // kavlapack's payload checks: what the install driver does with each file of
 // a payload, reported one finding a line.
 #include "kavlapack.h"
-#include "driver.h"
+#include "payload.h"
 #include "file.h"
 #include "link.h"
+#include "proc.h"
 #include <windows.h>
 #include <algorithm>
 #include <map>
@@ -16,9 +17,6 @@ namespace kavlapack {
 
 namespace {
 
-const char kPymName[] = "pymApxSvr.exe";
-const char kInstallerName[] = "KavlaSetup.exe";
-const char kSevenZaName[] = "7za.exe";
 // 7za.exe listing an archive of a few hundred MB takes seconds; a hung one is ended.
 const DWORD kSevenZaWaitMs = 120000;
 
@@ -177,7 +175,7 @@ bool CopyOut(PayloadFile& pf, Findings& f)
 {
     if (!pf.strPath.empty())
         return true;
-    char szTemp[MAX_PATH + 1];
+    char szTemp[UTL_MAX_PATH + 1];
     DWORD dw = GetTempPathA(sizeof(szTemp), szTemp);
     if (f.strTmp.empty() && dw > 0 && dw < sizeof(szTemp)) {
         std::string strTmp = FullPath(szTemp) + "kavlapack-" + std::to_string(GetCurrentProcessId());
@@ -196,13 +194,7 @@ bool CopyOut(PayloadFile& pf, Findings& f)
     bool bOk = hIn != INVALID_HANDLE_VALUE && hOut != INVALID_HANDLE_VALUE
                && SetFilePointerEx(hIn, li, NULL, FILE_BEGIN);
     BYTE abBuf[65536];
-    DWORD dwWritten = 0;
-    for (DWORD dwDone = 0; bOk && dwDone < pf.dwSize;) {
-        DWORD dwChunk = std::min<DWORD>(sizeof(abBuf), pf.dwSize - dwDone);
-        bOk = ReadAndMix(hIn, abBuf, dwChunk) && WriteFile(hOut, abBuf, dwChunk, &dwWritten, NULL)
-              && dwWritten == dwChunk;
-        dwDone += dwChunk;
-    }
+    bOk = bOk && utl_CopyBytes(hIn, hOut, pf.dwSize, MixBuffer, abBuf, sizeof(abBuf), NULL, NULL);
     utl_CloseHandle(hIn);
     utl_CloseHandle(hOut);
     if (bOk)
@@ -220,17 +212,9 @@ int RunSevenZaList(const std::string& strSevenZa, const std::string& strArchive,
     SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
     HANDLE hNul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
                               OPEN_EXISTING, 0, NULL);
-    STARTUPINFOA si;
-    memset(&si, 0, sizeof(si));
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = si.hStdOutput = si.hStdError = hNul;
     PROCESS_INFORMATION pi;
     std::string strCmd = "\"" + strSevenZa + "\" l \"" + strArchive + "\"";
-    std::vector<char> cmd(strCmd.begin(), strCmd.end());
-    cmd.push_back('\0');
-    int bRan = hNul != INVALID_HANDLE_VALUE
-               && CreateProcessA(NULL, cmd.data(), NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, NULL, &si, &pi);
+    int bRan = hNul != INVALID_HANDLE_VALUE && utl_StartHidden(strCmd.c_str(), hNul, hNul, &pi);
     if (!bRan)
         *pdwExit = GetLastError();
     if (bRan) {
@@ -252,12 +236,12 @@ void CheckArchives(std::vector<PayloadFile>& files, Findings& f)
 {
     const struct {
         const char* pszName;
-        const char* pszThen;
+        std::string strThen;
     } aArchives[] = {
-        {"Qt.7z", "the setup would record 112 and go on"},
-        {"WebCmdCustomCfg.7z", "the setup would log \"unpack managecfg fail!\" and go on without it"},
+        {PAYLOAD_QT_ARCHIVE, "the setup would record " + std::to_string(DRV_ERR_QT) + " and go on"},
+        {PAYLOAD_CMDCFG_ARCHIVE, "the setup would log \"unpack managecfg fail!\" and go on without it"},
     };
-    PayloadFile* pSevenZa = FindFile(files, kSevenZaName);
+    PayloadFile* pSevenZa = FindFile(files, PAYLOAD_SEVENZA);
     bool bNoted = false;
     for (const auto& a : aArchives) {
         PayloadFile* pArchive = FindFile(files, a.pszName);
@@ -265,7 +249,7 @@ void CheckArchives(std::vector<PayloadFile>& files, Findings& f)
         if (!pArchive)
             continue;
         if (!pSevenZa) {
-            Report(f, false, pArchive->strShown, std::string("there is no 7za.exe to extract it; ") + a.pszThen);
+            Report(f, false, pArchive->strShown, std::string("there is no 7za.exe to extract it; ") + a.strThen);
         } else if (!CopyOut(*pSevenZa, f) || !CopyOut(*pArchive, f)) {
             continue;
         } else if (!RunSevenZaList(pSevenZa->strPath, pArchive->strPath, &dwExit)) {
@@ -276,7 +260,7 @@ void CheckArchives(std::vector<PayloadFile>& files, Findings& f)
             bNoted = true;
         } else if (dwExit != 0) {
             Report(f, false, pArchive->strShown, "7za.exe cannot list it (exit " + std::to_string(dwExit) + "); "
-                                                     + a.pszThen);
+                                                     + a.strThen);
         }
     }
 }
@@ -286,15 +270,11 @@ void CheckArchives(std::vector<PayloadFile>& files, Findings& f)
 // Everything the install driver relies on in a setup's payload.
 void CheckSetupPayload(std::vector<PayloadFile>& files, bool bEnd, const std::string& strSetup, Findings& f)
 {
-    const struct {
-        const char* pszName;
-        DWORD dwErr;
-    } aPrograms[] = {{kPymName, DRV_ERR_NO_PYM}, {kInstallerName, DRV_ERR_NO_SETUP}};
-    for (const auto& p : aPrograms)
-        if (!FindFile(files, p.pszName))
-            ReportIncomplete(f, p.pszName, "missing from the payload; " + SetupEnds(p.dwErr));
+    for (const PayloadProgram* p : PAYLOAD_PROGRAMS)
+        if (!FindFile(files, p->pszName))
+            ReportIncomplete(f, p->pszName, "missing from the payload; " + SetupEnds(p->dwErrMissing));
 
-    PayloadFile* pComponent = FindFile(files, kComponentName);
+    PayloadFile* pComponent = FindFile(files, PAYLOAD_COMPONENT);
     ListCtx ctx;
     DWORD dwErr = 0;
     if (pComponent && CopyOut(*pComponent, f) && !utl_PackList(pComponent->strPath.c_str(), 0, OnRecord, &ctx, &dwErr))
@@ -305,7 +285,7 @@ void CheckSetupPayload(std::vector<PayloadFile>& files, bool bEnd, const std::st
 
     char szPrefix[UTL_MAX_PATH], szRest[UTL_MAX_PATH];
     for (const PayloadFile& pf : files)
-        if (strstr(pf.strName.c_str(), "cfg.xml")
+        if (IsProfileFileName(pf.strName.c_str())
             && !DrvSplitProfileName(pf.strName.c_str(), szPrefix, szRest, UTL_MAX_PATH))
             Report(f, false, pf.strShown, "the name holds \"cfg.xml\" but no \"-\" that splits it into two plain "
                                           "names; the setup does not copy it into data\\<prefix>");

@@ -10,7 +10,6 @@ namespace kavlapack {
 
 const int kExitOk = 0, kExitFail = 1, kExitUsage = 2;
 extern const char kUsage[];
-const char kComponentName[] = "KavlaComponent.exe";
 
 // Command line (main.cpp): messages and the paths the arguments name.
 const char* ErrText(DWORD dwErr);

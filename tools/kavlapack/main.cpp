@@ -94,7 +94,7 @@ int FailPack(const char* pszCmd, const std::string& strWhat, DWORD dwErr)
 // what is written compare it with the path a handle leads to.
 std::string FullPath(const std::string& strPath)
 {
-    char sz[MAX_PATH + 1], szLong[MAX_PATH + 1];
+    char sz[UTL_MAX_PATH + 1], szLong[UTL_MAX_PATH + 1];
     DWORD dw = GetFullPathNameA(strPath.c_str(), sizeof(sz), sz, NULL);
     if (dw == 0 || dw >= sizeof(sz))
         return std::string();
