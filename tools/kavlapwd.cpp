@@ -1,5 +1,7 @@
-// kavlapwd: the stored form of the uninstall password, for administrators
-// who write it into KavlaCustom.xml (uninstallPassword) or
+// kavlapwd: the administrators' tool for the stored form of the uninstall
+// password: makes it, and checks a stored text against a password.
+//
+// The stored text goes into KavlaCustom.xml (uninstallPassword) or
 // KavlaUninstallInfo.xml (uninstallPass).
 //
 //   kavlapwd encrypt                     password on stdin -> stored text on stdout

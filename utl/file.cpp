@@ -283,6 +283,20 @@ int utl_CopyFileOver(const char* pszSrc, const char* pszDst)
     return bOk;
 }
 
+int utl_QueryFileSize(const char* pszPath, DWORD* pdwHigh, DWORD* pdwLow)
+{
+    WIN32_FILE_ATTRIBUTE_DATA fad;
+    if (!pszPath || !GetFileAttributesExA(pszPath, GetFileExInfoStandard, &fad))
+        return 0;
+    if (fad.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        SetLastError(ERROR_DIRECTORY);
+        return 0;
+    }
+    *pdwHigh = fad.nFileSizeHigh;
+    *pdwLow = fad.nFileSizeLow;
+    return 1;
+}
+
 int utl_ReadExact(HANDLE hFile, void* pvBuf, DWORD dwLen)
 {
     DWORD dwRead = 0;

@@ -47,6 +47,9 @@ int utl_CopyFileOver(const char* pszSrc, const char* pszDst);
 // utl_CopyFileOver of pszSrcFolder\pszName to pszDstFolder\pszName.
 int utl_CopyInto(const char* pszSrcFolder, const char* pszDstFolder, const char* pszName);
 
+// 1 with both halves of the size when pszPath names an existing file; 0 for
+// a folder (ERROR_DIRECTORY) or a failed query. Logs nothing.
+int utl_QueryFileSize(const char* pszPath, DWORD* pdwHigh, DWORD* pdwLow);
 // One read call that must return exactly dwLen bytes; a short read fails.
 int utl_ReadExact(HANDLE hFile, void* pvBuf, DWORD dwLen);
 // One write call that must take exactly dwLen bytes. WriteFile reports a

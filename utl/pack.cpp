@@ -353,17 +353,13 @@ int utl_GetFileSize(const char* pszPath, DWORD* pdwSizeHigh, DWORD* pdwSizeLow)
 {
     if (!pszPath || !pdwSizeHigh || !pdwSizeLow || !utl_FileExists(pszPath))
         return 0;
-    WIN32_FILE_ATTRIBUTE_DATA fad;
-    if (!GetFileAttributesExA(pszPath, GetFileExInfoStandard, &fad)) {
+    if (utl_QueryFileSize(pszPath, pdwSizeHigh, pdwSizeLow))
+        return 1;
+    // A pattern may match a file while the path itself names a folder: no
+    // size, but nothing failed either.
+    if (GetLastError() != ERROR_DIRECTORY)
         utl_LogF(LOG_FILE, "utl_GetFileSize: GetFileAttributesEx failed with err.%u.", (unsigned)GetLastError());
-        return 0;
-    }
-    // A pattern may match a file while the path itself names a folder.
-    if (fad.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        return 0;
-    *pdwSizeHigh = fad.nFileSizeHigh;
-    *pdwSizeLow = fad.nFileSizeLow;
-    return 1;
+    return 0;
 }
 
 int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* pszDstPath,

@@ -33,20 +33,6 @@ const BYTE g_abKeyTable[128] = {
     0xF9, 0x7C, 0x06, 0x53, 0x23, 0x73, 0x47, 0x66, 0x3A, 0xB8, 0xAE, 0x48, 0x24, 0x89, 0x7B, 0xA0,
 };
 
-// Size of an existing file (not a folder). 1 with both halves. Unlike
-// utl_GetFileSize it logs nothing, as the checks must not.
-int QueryFileSize(const char* pszPath, DWORD* pdwHigh, DWORD* pdwLow)
-{
-    WIN32_FILE_ATTRIBUTE_DATA fad;
-    if (!pszPath || !GetFileAttributesExA(pszPath, GetFileExInfoStandard, &fad))
-        return 0;
-    if (fad.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        return 0;
-    *pdwHigh = fad.nFileSizeHigh;
-    *pdwLow = fad.nFileSizeLow;
-    return 1;
-}
-
 // Reads exactly dwLen bytes at dwOffset of a file; a short file is a failure.
 int ReadFileAt(const char* pszPath, DWORD dwOffset, BYTE* pbBuf, DWORD dwLen)
 {
@@ -115,7 +101,7 @@ int VrfIconBlock(const char* pszIconPath, BYTE* pbBlock)
 {
     VrfDefaultBlock(pbBlock);
     DWORD dwHigh = 0, dwLow = 0;
-    if (!QueryFileSize(pszIconPath, &dwHigh, &dwLow) || dwHigh != 0
+    if (!utl_QueryFileSize(pszIconPath, &dwHigh, &dwLow) || dwHigh != 0
         || dwLow < VRF_ICON_BLOCK_OFFSET + VRF_BLOCK_SIZE)
         return 1;
     return ReadFileAt(pszIconPath, VRF_ICON_BLOCK_OFFSET, pbBlock, VRF_BLOCK_SIZE);
@@ -124,18 +110,18 @@ int VrfIconBlock(const char* pszIconPath, BYTE* pbBlock)
 int VrfContentFits(const char* pszPath)
 {
     DWORD dwHigh = 0, dwLow = 0;
-    return QueryFileSize(pszPath, &dwHigh, &dwLow) && dwHigh == 0 && dwLow <= VRF_MAX_CONTENT;
+    return utl_QueryFileSize(pszPath, &dwHigh, &dwLow) && dwHigh == 0 && dwLow <= VRF_MAX_CONTENT;
 }
 
 int VrfCheckFile(const char* pszProtectedPath, const char* pszVrfPath, const BYTE* pbBlock)
 {
     DWORD dwHigh = 0, dwLow = 0;
-    if (!QueryFileSize(pszVrfPath, &dwHigh, &dwLow) || dwHigh != 0 || dwLow != VRF_FILE_SIZE)
+    if (!utl_QueryFileSize(pszVrfPath, &dwHigh, &dwLow) || dwHigh != 0 || dwLow != VRF_FILE_SIZE)
         return 0;
     BYTE abVrf[VRF_FILE_SIZE];
     if (!ReadFileAt(pszVrfPath, 0, abVrf, VRF_FILE_SIZE))
         return 0;
-    if (!QueryFileSize(pszProtectedPath, &dwHigh, &dwLow) || dwHigh != 0 || dwLow > VRF_MAX_CONTENT)
+    if (!utl_QueryFileSize(pszProtectedPath, &dwHigh, &dwLow) || dwHigh != 0 || dwLow > VRF_MAX_CONTENT)
         return 0;
     // The key is built inside DigestInput; a key that cannot be built fails there.
     if (!ReadFileAt(pszProtectedPath, 0, g_abDigestInput, dwLow))
@@ -156,7 +142,7 @@ int CreateVrfFile(const char* pszProtectedFile, const char* pszVrfFile, DWORD* p
     DWORD dwKeyLen = sizeof(abKey);
     HANDLE hFile = INVALID_HANDLE_VALUE;
 
-    if (!pszProtectedFile || !pszVrfFile || !QueryFileSize(pszProtectedFile, &dwHigh, &dwLow))
+    if (!pszProtectedFile || !pszVrfFile || !utl_QueryFileSize(pszProtectedFile, &dwHigh, &dwLow))
         dwErr = VRF_ERR_SIZE;
     else if (dwHigh != 0 || dwLow > VRF_MAX_CONTENT)
         dwErr = VRF_ERR_TOO_BIG;
