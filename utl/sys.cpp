@@ -2,12 +2,13 @@
 #include "sys.h"
 #include "handle.h"
 #include "log.h"
+#include "log_lines.h"
 #include <stdlib.h>
 #include <string.h>
 
 int IsCurUserAdmin(void)
 {
-    const char* pszModule = "IsCurUserAdmin";
+    const char* pszModule = LOG_MODULE_ADMIN;
     HANDLE hToken = NULL;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &hToken)) {
         utl_SimpleLog(pszModule, "Cannot open process token");
