@@ -52,8 +52,6 @@ int ParseLogName(const char* pszName, LogFile& file)
     return 1;
 }
 
-// The log files of pszFolder (only the administrator-check logs when
-// bAdminOnly); a folder that cannot be listed has none.
 struct ListCtx {
     int bAdminOnly;
     std::vector<LogFile>* pFiles;
@@ -131,6 +129,8 @@ int IsValidDay(const char* pszDay)
     return IsDigits(pszDay, 8) && nMonth >= 1 && nMonth <= 12 && nDay >= 1 && nDay <= 31;
 }
 
+// The log files of pszFolder (only the administrator-check logs when
+// bAdminOnly); a folder that cannot be listed has none.
 void ListLogFiles(const char* pszFolder, int bAdminOnly, std::vector<LogFile>& files)
 {
     ListCtx ctx = {bAdminOnly, &files};

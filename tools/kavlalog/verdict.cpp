@@ -6,7 +6,6 @@
 #include "log_lines.h"
 #include "preconditions.h"
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
 namespace kavlalog {
