@@ -7,6 +7,7 @@
 #include "file.h"
 #include "link.h"
 #include "log.h"
+#include "log_lines.h"
 #include "pack.h"
 #include "payload.h"
 #include "proc.h"
@@ -41,9 +42,7 @@ const DWORD MSI_SOURCE_WAIT_MS = 1000;
 const DWORD PYM_START_WAIT_MS = 300;
 const DWORD PYM_POLL_MS = 500;
 const int PYM_MAX_POLLS = 600;
-// The installer gets 30 seconds to appear and as long as it needs to end.
-const DWORD INSTALLER_APPEAR_POLL_MS = 50;
-const int INSTALLER_APPEAR_MAX_POLLS = 600;
+// The installer's looks until it has ended (driver.h: until it shows up).
 const DWORD INSTALLER_END_POLL_MS = 500;
 
 // The work folder's path, kept for the whole run (the installer runs from it).
@@ -95,7 +94,7 @@ int ChooseCarrier(char* pszCarrier)
         return 1;
     }
 
-    SetupLog("msi install.");
+    SetupLog(LOGLINE_MSI_INSTALL);
     // Reset first, so that a failing install does not ask again next time.
     if (!utl_RegWriteDword(HKEY_LOCAL_MACHINE, KAVLA_KEY, "InstallByMsi", 0))
         SetupLog("can't set msi sign to zero.");
@@ -216,7 +215,7 @@ int ExtractWithSevenZip(const char* pszArchivePath)
     if (!bRan)
         return 0;
     SetupLog(strOut.c_str());
-    return strOut.find("Everything is Ok") != std::string::npos ? 1 : 0;
+    return strOut.find(LOGLINE_7ZIP_OK) != std::string::npos ? 1 : 0;
 }
 
 // Qt archive: a failed extraction is recorded (112) but does not stop the
@@ -353,14 +352,14 @@ int RunInstaller(DWORD* pdwErr)
         Sleep(INSTALLER_APPEAR_POLL_MS);
         ++nStartWaits;
     }
-    SetupLogF("is-stp started at %u", nStartWaits);
+    SetupLogF(LOGLINE_INSTALLER_STARTED "%u", nStartWaits);
 
     unsigned nEndWaits = 0;
     while (chkProcExist("waitSetup", PAYLOAD_INSTALLER.pszName) == PROC_RUNNING) {
         Sleep(INSTALLER_END_POLL_MS);
         ++nEndWaits;
     }
-    SetupLogF("is-stp ended at %u.", nEndWaits);
+    SetupLogF(LOGLINE_INSTALLER_ENDED "%u.", nEndWaits);
     return 1;
 }
 
@@ -385,7 +384,7 @@ int DrvSevenZipCmd(const char* pszWorkDir, const char* pszArchivePath, std::stri
     strCmd.clear();
     if (!pszArchivePath || !utl_PathJoin(szSevenZa, sizeof(szSevenZa), pszWorkDir, PAYLOAD_SEVENZA))
         return 0;
-    strCmd = std::string(szSevenZa) + " x \"" + pszArchivePath + "\" -o\"" + pszWorkDir + "\" -y";
+    strCmd = std::string(szSevenZa) + LOGLINE_7ZIP_EXTRACT + pszArchivePath + "\" -o\"" + pszWorkDir + "\" -y";
     return 1;
 }
 

@@ -3,6 +3,7 @@
 // the outcome shows in message boxes and the setup log.
 #include "driver.h"
 #include "log.h"
+#include "log_lines.h"
 #include "messages.h"
 #include "proc.h"
 #include "pwd_dialog.h"
@@ -19,7 +20,7 @@ int HasEnoughFreeSpace(void)
     const char szDrive[] = {utl_SysDriveLetter(), ':', '\0'};
     unsigned long long ullFree = utl_GetDiskFreeSpace(szDrive);
     long long llMB = (long long)ullFree / 1048576;
-    SetupLogF("The %s free space is %dM.", szDrive, (int)llMB);
+    SetupLogF(LOGLINE_FREE_SPACE "%s" LOGLINE_FREE_SPACE_IS "%d" LOGLINE_FREE_SPACE_END, szDrive, (int)llMB);
     return IsFreeSpaceEnough(ullFree);
 }
 
@@ -86,21 +87,21 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
         return 0;
     }
 
-    if (IsUninstallPrompt("setup", g_szStoredPwd)) {
+    if (IsUninstallPrompt(LOG_MODULE_SETUP, g_szStoredPwd)) {
         RunPasswordDialog();
         if (!g_bExit) {
             CloseInstanceEvent();
-            SetupLog("Exit main");
+            SetupLog(LOGLINE_EXIT_MAIN);
             return 0;
         }
-        SetupLog("Begin UnpackAndSetup");
+        SetupLog(LOGLINE_BEGIN_INSTALL);
     }
 
-    DWORD dwInstallErr = 0;
+    DWORD dwInstallErr = DRV_ERR_NONE;
     if (!UnpackAndSetup(&dwInstallErr))
-        SetupLogF("install failed with Err %u.", (unsigned)dwInstallErr);
+        SetupLogF(LOGLINE_INSTALL_FAILED "%u.", (unsigned)dwInstallErr);
 
     CloseInstanceEvent();
-    SetupLog("Exit main");
+    SetupLog(LOGLINE_EXIT_MAIN);
     return 0;
 }

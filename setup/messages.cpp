@@ -7,11 +7,6 @@
 
 namespace {
 
-struct TextPair {
-    const char* pszEnglish;
-    const char* pszChinese;
-};
-
 const TextPair g_aTexts[TXT_COUNT] = {
     /* TXT_CAPTION */ {"Kavla Setup",
      /* 安装Kavla智能客户端 */ "\260\262\327\260Kavla\326\307\304\334\277\315\273\247\266\313"},
@@ -46,11 +41,16 @@ int IsChineseSystem(void)
     return GetSystemDefaultLangID() == 2052;
 }
 
+const char* PickText(const TextPair& text)
+{
+    return IsChineseSystem() ? text.pszChinese : text.pszEnglish;
+}
+
 const char* GetUserText(UserText eText)
 {
     if (eText < 0 || eText >= TXT_COUNT)
         return "";
-    return IsChineseSystem() ? g_aTexts[eText].pszChinese : g_aTexts[eText].pszEnglish;
+    return PickText(g_aTexts[eText]);
 }
 
 void ShowRefusal(UserText eText)

@@ -8,8 +8,16 @@ enum UserText {
     TXT_PWD_ABORT, TXT_PWD_ABORT_CAPTION, TXT_COUNT
 };
 
+// An English text and its Chinese one, code page 936 bytes.
+struct TextPair {
+    const char* pszEnglish;
+    const char* pszChinese;
+};
+
 // 1 when GetSystemDefaultLangID() is 2052 (Simplified Chinese).
 int IsChineseSystem(void);
+// The pair's text in the language of the system.
+const char* PickText(const TextPair& text);
 // The text in the language of the system, as ANSI bytes.
 const char* GetUserText(UserText eText);
 // Refusal message box: no owner, warning icon, OK, the program's caption.

@@ -18,13 +18,13 @@ const PayloadProgram* const PAYLOAD_PROGRAMS[] = {&PAYLOAD_PYM, &PAYLOAD_INSTALL
 // The inner component pack: a container at offset 0, unpacked into the work
 // folder's "component" when present; a damaged one ends the install with the
 // reader's number.
-const char PAYLOAD_COMPONENT[] = "KavlaComponent.exe";
+#define PAYLOAD_COMPONENT "KavlaComponent.exe"
 // The 7-Zip program and the two archives it extracts: the Qt archive's
 // failure is recorded as DRV_ERR_QT, the command-line customisation's only
 // logged; neither stops the install.
-const char PAYLOAD_SEVENZA[] = "7za.exe";
-const char PAYLOAD_QT_ARCHIVE[] = "Qt.7z";
-const char PAYLOAD_CMDCFG_ARCHIVE[] = "WebCmdCustomCfg.7z";
+#define PAYLOAD_SEVENZA "7za.exe"
+#define PAYLOAD_QT_ARCHIVE "Qt.7z"
+#define PAYLOAD_CMDCFG_ARCHIVE "WebCmdCustomCfg.7z"
 
 // A profile file: any name holding "cfg.xml", copied to data\<prefix>\<rest>
 // when DrvSplitProfileName splits it, else left where it is.

@@ -5,5 +5,5 @@ int IsFreeSpaceEnough(unsigned long long ullFreeBytes)
     if (ullFreeBytes == ~0ULL)
         return 1;
     // Whole megabytes, truncated: 299.99 MB is still too little.
-    return (long long)ullFreeBytes / 1048576 >= 300;
+    return (long long)ullFreeBytes / 1048576 >= MIN_FREE_MB;
 }

@@ -1,9 +1,11 @@
 // kavlalog, the helpdesk's log tool, run as a process on the log folders that
 // whole-program runs of Setup.exe wrote in the test's prefix, and on a folder
-// of damaged and foreign files.
+// of damaged and foreign files; its meaning table against the program's numbers.
 #include <gtest/gtest.h>
 #include "dialog_runs.h"
+#include "driver.h"
 #include "driver_runs.h"
+#include "kavlalog.h"
 #include "testutil.h"
 #include "vrf_fixture.h"
 #include <map>
@@ -248,4 +250,23 @@ TEST_F(KavlaLog, BadInputKeepsItsLinesAndGetsItsExitCode)
     EXPECT_EQ(2, Tool("--help", strOut));
     EXPECT_TRUE(Contains(strOut, "exit codes: 0 installed, 1 install failed")) << strOut;
     EXPECT_EQ(before, Snapshot(strDir));
+}
+
+// Every number the install can end with, taken from the program's own lists,
+// has a meaning, a step and a remedy in both languages; the numbers only the
+// container writer sets, which the install never reports, have none.
+TEST(KavlaLogTexts, EveryInstallErrorHasItsMeaningStepAndRemedy)
+{
+    for (DWORD dwErr : kInstallErrors) {
+        const kavlalog::ErrInfo* pInfo = kavlalog::FindError(dwErr);
+        ASSERT_NE(nullptr, pInfo) << "Err " << dwErr;
+        for (const TextPair& text : {pInfo->meaning, pInfo->step, pInfo->action}) {
+            EXPECT_TRUE(text.pszEnglish && text.pszEnglish[0]) << "Err " << dwErr;
+            EXPECT_TRUE(text.pszChinese && text.pszChinese[0]) << "Err " << dwErr;
+        }
+    }
+#define WRITER_ONLY(name, number) name,
+    for (DWORD dwErr : {PACK_WRITER_ERRORS(WRITER_ONLY)})
+        EXPECT_EQ(nullptr, kavlalog::FindError(dwErr)) << "Err " << dwErr;
+#undef WRITER_ONLY
 }

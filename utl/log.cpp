@@ -6,6 +6,7 @@
 // several processes append to the same file, and an append is not atomic
 // under every Windows implementation.
 #include "log.h"
+#include "log_lines.h"
 #include "file.h"
 #include "link.h"
 #include "sys.h"
@@ -29,7 +30,7 @@ struct SysLogFolder {
     char sz[UTL_MAX_PATH];
     SysLogFolder()
     {
-        snprintf(sz, sizeof(sz), "%c:\\KavlaLog", utl_SysDriveLetter());
+        snprintf(sz, sizeof(sz), "%c:\\" LOG_FOLDER_NAME, utl_SysDriveLetter());
     }
 };
 
@@ -40,7 +41,7 @@ struct SysLogFolder {
 const char* LogFolder(LogKind eKind)
 {
     if (eKind == LOG_SIMPLE)
-        return "c:\\KavlaLog";
+        return LOG_PLAIN_FOLDER;
     static const SysLogFolder s_folder;
     return s_folder.sz;
 }
@@ -145,9 +146,9 @@ int WriteLine(LogKind eKind, const char* pszModule, const char* pszMsg, int bDet
     // the date part are the day of the week, which makes the weekly ring.
     char szStem[UTL_MAX_PATH] = {0};
     if (eKind == LOG_SETUP)
-        snprintf(szStem, sizeof(szStem), "setup");
+        snprintf(szStem, sizeof(szStem), LOG_STEM_SETUP);
     else if (eKind == LOG_UTL)
-        snprintf(szStem, sizeof(szStem), "stp_%s", pszModule ? pszModule : "");
+        snprintf(szStem, sizeof(szStem), LOG_STEM_MODULE "%s", pszModule ? pszModule : "");
     else
         snprintf(szStem, sizeof(szStem), "%s", pszModule ? pszModule : "");
 
@@ -178,7 +179,7 @@ int WriteLine(LogKind eKind, const char* pszModule, const char* pszMsg, int bDet
 
     std::string strLine = szStamp;
     if (bDetail)
-        strLine += "[DTL] ";
+        strLine += LOGLINE_DETAIL;
     strLine += szThread;
     strLine += pszMsg ? pszMsg : "";
     strLine += "\r\n";

@@ -7,13 +7,11 @@
 #include "file.h"
 #include "link.h"
 #include "log.h"
+#include "log_lines.h"
 #include "sys.h"
 #include "workdir_guard.h"
 #include <stdio.h>
 #include <string.h>
-
-#define LOG_FILE "UtlFile"
-#define LOG_PACK "UtlPack"
 
 namespace {
 
@@ -28,7 +26,7 @@ void SetErr(DWORD* pdwErr, DWORD dwErr)
 // The reader's fixed error line, then the number for the caller.
 void UnpackFail(DWORD* pdwErr, DWORD dwErr)
 {
-    utl_LogF(LOG_FILE, "utl_FileUnpack:Err: %d.", (int)dwErr);
+    utl_LogF(LOG_MODULE_UNPACK, "utl_FileUnpack:Err: %d.", (int)dwErr);
     SetErr(pdwErr, dwErr);
 }
 
@@ -60,7 +58,7 @@ void PackSysFail(DWORD* pdwErr, const char* pszWhat)
 {
     DWORD dwSys = GetLastError();
     SetErr(pdwErr, dwSys);
-    utl_LogF(LOG_PACK, "utl_FilePack: %s failed with err %d", pszWhat, (int)dwSys);
+    utl_LogF(LOG_MODULE_PACK, "utl_FilePack: %s failed with err %d", pszWhat, (int)dwSys);
 }
 
 // Writes one record at the container's end: the header first for a new
@@ -71,18 +69,18 @@ DWORD WriteRecord(HANDLE hSrc, HANDLE hDst, const char* pszSrc, const char* pszN
 {
     BYTE abBuf[PACK_BUF_SIZE];
     if (!bAdd) {
-        utl_LogF(LOG_PACK, "utl_FilePack: %s !bAdd.", pszSrc);
+        utl_LogF(LOG_MODULE_PACK, "utl_FilePack: %s !bAdd.", pszSrc);
         if (!utl_PackWriteHeader(hDst, NULL))
             return PACK_ERR_WRITE;
     }
     DWORD dwNameLen = (DWORD)strlen(pszName);
-    utl_LogF(LOG_PACK, "utl_FilePack: %s dwLenSrcFile = %d sizeof(DWORD) = %d", pszSrc, (int)dwNameLen,
+    utl_LogF(LOG_MODULE_PACK, "utl_FilePack: %s dwLenSrcFile = %d sizeof(DWORD) = %d", pszSrc, (int)dwNameLen,
              (int)sizeof(DWORD));
     if (!utl_WriteAll(hDst, &dwNameLen, sizeof(DWORD))) {
         PackSysFail(pdwErr, "WriteFile 1");
         return PACK_ERR_WRITE;
     }
-    utl_LogF(LOG_PACK, "utl_FilePack: %s dwSizeLow = %d sizeof(DWORD) = %d", pszSrc, (int)dwSize,
+    utl_LogF(LOG_MODULE_PACK, "utl_FilePack: %s dwSizeLow = %d sizeof(DWORD) = %d", pszSrc, (int)dwSize,
              (int)sizeof(DWORD));
     if (!utl_WriteAll(hDst, &dwSize, sizeof(DWORD))) {
         PackSysFail(pdwErr, "WriteFile 2");
@@ -104,7 +102,7 @@ DWORD WriteRecord(HANDLE hSrc, HANDLE hDst, const char* pszSrc, const char* pszN
         return PACK_ERR_CONTENT_READ;
     }
     if (nStop == UTL_COPY_ENDED) {
-        utl_LogF(LOG_PACK, "utl_FilePack: %s ended after %u of %u bytes", pszSrc, (unsigned)ullCopied,
+        utl_LogF(LOG_MODULE_PACK, "utl_FilePack: %s ended after %u of %u bytes", pszSrc, (unsigned)ullCopied,
                  (unsigned)dwSize);
         return PACK_ERR_CONTENT_READ;
     }
@@ -155,31 +153,31 @@ int WalkRecords(const WalkArgs& args, DWORD* pdwErr)
         dwErr = PACK_ERR_HEADER_READ;
     } else if (memcmp(abBuf, g_abMagic, PACK_MAGIC_LEN) != 0) {
         if (bExtract)
-            utl_LogF(LOG_FILE, "%d", PACK_MAGIC_LEN);
+            utl_LogF(LOG_MODULE_UNPACK, "%d", PACK_MAGIC_LEN);
         dwErr = PACK_ERR_MAGIC;
     }
     // Running total in 64 bits: a hostile data length near 4 GiB must not
     // wrap the total back below the container's length.
     unsigned long long ullTotal = PACK_MAGIC_LEN;
     if (!dwErr && bExtract)
-        utl_LogF(LOG_FILE, "utl_FileUnpack: dwCurTotalLen = %d", (int)(DWORD)ullTotal);
+        utl_LogF(LOG_MODULE_UNPACK, "utl_FileUnpack: dwCurTotalLen = %d", (int)(DWORD)ullTotal);
     if (!dwErr && ullTotal >= args.dwContainerLen)
         bDone = true;
 
     for (int k = 1; !dwErr && !bDone; ++k) {
         if (bExtract)
-            utl_LogF(LOG_FILE, "utl_FileUnpack: unpack time = %d", k);
+            utl_LogF(LOG_MODULE_UNPACK, "utl_FileUnpack: unpack time = %d", k);
         DWORD dwRecOffset = (DWORD)ullTotal;
 
         DWORD dwNameLen = 0, dwRead = 0;
         if (!ReadFile(args.hHost, &dwNameLen, sizeof(DWORD), &dwRead, NULL)) {
             if (bExtract)
-                utl_LogF(LOG_FILE, "utl_FileUnpack: ReadFile failed with err. %d", (int)GetLastError());
+                utl_LogF(LOG_MODULE_UNPACK, "utl_FileUnpack: ReadFile failed with err. %d", (int)GetLastError());
             dwErr = PACK_ERR_NAME_LEN;
             break;
         }
         if (bExtract)
-            utl_LogF(LOG_FILE, "utl_FileUnpack: dwBufDataLen = %d dwCurFileNameLen = %d sizeof(DWORD) = %d",
+            utl_LogF(LOG_MODULE_UNPACK, "utl_FileUnpack: dwBufDataLen = %d dwCurFileNameLen = %d sizeof(DWORD) = %d",
                      (int)dwRead, (int)dwNameLen, (int)sizeof(DWORD));
         // The joined output path (folder, '\', name) must stay below 260.
         if (dwRead < sizeof(DWORD) || dwNameLen > PACK_MAX_NAME
@@ -197,7 +195,7 @@ int WalkRecords(const WalkArgs& args, DWORD* pdwErr)
         // The whole record must lie inside the host before any of it is used.
         ullTotal += 2 * sizeof(DWORD) + (unsigned long long)dwNameLen + dwDataLen;
         if (bExtract)
-            utl_LogF(LOG_FILE, "utl_FileUnpack: dwCurTotalLen = %d", (int)(DWORD)ullTotal);
+            utl_LogF(LOG_MODULE_UNPACK, "utl_FileUnpack: dwCurTotalLen = %d", (int)(DWORD)ullTotal);
         if (ullTotal > args.dwContainerLen) {
             dwErr = PACK_ERR_PAST_END;
             break;
@@ -217,7 +215,7 @@ int WalkRecords(const WalkArgs& args, DWORD* pdwErr)
             if (bExtract) {
                 char szShown[PACK_MAX_NAME * 4 + 1];
                 EscapeName(szShown, sizeof(szShown), (const BYTE*)szName, dwNameLen);
-                utl_LogF(LOG_FILE, "utl_FileUnpack: refused record name that is not a plain file name: %s",
+                utl_LogF(LOG_MODULE_UNPACK, "utl_FileUnpack: refused record name that is not a plain file name: %s",
                          szShown);
             }
             dwErr = PACK_ERR_OUTPUT;
@@ -247,9 +245,9 @@ int WalkRecords(const WalkArgs& args, DWORD* pdwErr)
             dwErr = PACK_ERR_NAME_LEN;
             break;
         }
-        utl_LogF(LOG_FILE, "utl_FileUnpack: szDstAbsFile = %s", szOut);
+        utl_LogF(LOG_MODULE_UNPACK, "utl_FileUnpack: szDstAbsFile = %s", szOut);
         if (bEnd) {
-            utl_LogF(LOG_FILE, "utl_FileUnpack: The file is end.");
+            utl_LogF(LOG_MODULE_UNPACK, "utl_FileUnpack: The file is end.");
             bDone = true;
             break;
         }
@@ -358,7 +356,7 @@ int utl_GetFileSize(const char* pszPath, DWORD* pdwSizeHigh, DWORD* pdwSizeLow)
     // A pattern may match a file while the path itself names a folder: no
     // size, but nothing failed either.
     if (GetLastError() != ERROR_DIRECTORY)
-        utl_LogF(LOG_FILE, "utl_GetFileSize: GetFileAttributesEx failed with err.%u.", (unsigned)GetLastError());
+        utl_LogF(LOG_MODULE_UNPACK, "utl_GetFileSize: GetFileAttributesEx failed with err.%u.", (unsigned)GetLastError());
     return 0;
 }
 
@@ -369,7 +367,7 @@ int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* p
         UnpackFail(pdwErr, PACK_ERR_NULL_ARG);
         return 0;
     }
-    utl_LogF(LOG_FILE, "utl_FileUnpack: pszSrcPath = %s pszSrcFile = %s pszDstPath = %s", pszSrcPath, pszSrcFile,
+    utl_LogF(LOG_MODULE_UNPACK, LOGLINE_UNPACK_SRC_PATH "%s" LOGLINE_UNPACK_SRC_FILE "%s" LOGLINE_UNPACK_DST_PATH "%s", pszSrcPath, pszSrcFile,
              pszDstPath);
 
     char szHost[UTL_MAX_PATH];
@@ -380,7 +378,7 @@ int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* p
         return 0;
     }
     int bHostExists = utl_FileExists(szHost);
-    utl_LogF(LOG_FILE, "utl_FileUnpack: szSrcAbsFile = %s", szHost);
+    utl_LogF(LOG_MODULE_UNPACK, "utl_FileUnpack: szSrcAbsFile = %s", szHost);
     if (!bHostExists) {
         UnpackFail(pdwErr, PACK_ERR_NO_SOURCE);
         return 0;
@@ -392,13 +390,13 @@ int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* p
 
     DWORD dwSizeHigh = 0, dwSizeLow = 0;
     int bSize = utl_GetFileSize(szHost, &dwSizeHigh, &dwSizeLow);
-    utl_LogF(LOG_FILE, "utl_FileUnpack: dwSizeHigh = %d dwSizeLow = %d", (int)dwSizeHigh, (int)dwSizeLow);
+    utl_LogF(LOG_MODULE_UNPACK, "utl_FileUnpack: dwSizeHigh = %d dwSizeLow = %d", (int)dwSizeHigh, (int)dwSizeLow);
     if (!bSize || dwSizeHigh != 0 || dwOffset >= dwSizeLow) {
         UnpackFail(pdwErr, PACK_ERR_SIZE);
         return 0;
     }
     DWORD dwContainerLen = dwSizeLow - dwOffset;
-    utl_LogF(LOG_FILE, "utl_FileUnpack: dwSizeLow = dwSizeLow - dwOffset= %d", (int)dwContainerLen);
+    utl_LogF(LOG_MODULE_UNPACK, "utl_FileUnpack: dwSizeLow = dwSizeLow - dwOffset= %d", (int)dwContainerLen);
 
     WalkArgs args = {INVALID_HANDLE_VALUE, dwContainerLen, pszDstPath, NULL, NULL};
     return OpenAndWalk(szHost, dwOffset, args, pdwErr);
@@ -434,7 +432,7 @@ int utl_FilePack(const char* pszSrcPath, const char* pszSrcFile, const char* psz
         SetErr(pdwErr, PACK_ERR_NULL_ARG);
         return 0;
     }
-    utl_LogF(LOG_PACK, "utl_FilePack: pszSrcPath = %s pszSrcFile = %s pszDstPath = %s pszDstFile = %s",
+    utl_LogF(LOG_MODULE_PACK, "utl_FilePack: pszSrcPath = %s pszSrcFile = %s pszDstPath = %s pszDstFile = %s",
              pszSrcPath, pszSrcFile, pszDstPath, pszDstFile);
 
     char szSrc[UTL_MAX_PATH], szDst[UTL_MAX_PATH];
@@ -445,7 +443,7 @@ int utl_FilePack(const char* pszSrcPath, const char* pszSrcFile, const char* psz
         SetErr(pdwErr, PACK_ERR_PATH_LEN);
         return 0;
     }
-    utl_LogF(LOG_FILE, "utl_FilePack: szSrcAbsFile = %s szDstAbsFile = %s", szSrc, szDst);
+    utl_LogF(LOG_MODULE_UNPACK, "utl_FilePack: szSrcAbsFile = %s szDstAbsFile = %s", szSrc, szDst);
     if (!utl_FileExists(szSrc)) {
         SetErr(pdwErr, PACK_ERR_NO_SOURCE);
         return 0;
@@ -466,7 +464,7 @@ int utl_FilePack(const char* pszSrcPath, const char* pszSrcFile, const char* psz
 
     DWORD dwSizeHigh = 0, dwSizeLow = 0;
     int bSize = utl_GetFileSize(szSrc, &dwSizeHigh, &dwSizeLow);
-    utl_LogF(LOG_PACK, "utl_FilePack: %s dwSizeHigh = %d dwSizeLow = %d", szSrc, (int)dwSizeHigh, (int)dwSizeLow);
+    utl_LogF(LOG_MODULE_PACK, "utl_FilePack: %s dwSizeHigh = %d dwSizeLow = %d", szSrc, (int)dwSizeHigh, (int)dwSizeLow);
     if (!bSize || dwSizeHigh != 0) {
         SetErr(pdwErr, PACK_ERR_SIZE);
         return 0;
@@ -515,7 +513,7 @@ int utl_CreateTmpDirHeld(char* pszBuf, DWORD dwBufSize, const char* pszPrefix, i
     if (!pszBuf || !pszPrefix)
         return 0;
     char szDrive[UTL_MAX_PATH + 1] = {0};
-    if (!utl_GetSysDrive(LOG_FILE, szDrive, sizeof(szDrive)))
+    if (!utl_GetSysDrive(LOG_MODULE_UNPACK, szDrive, sizeof(szDrive)))
         return 0;
     char szBase[UTL_MAX_PATH];
     snprintf(szBase, sizeof(szBase), "%s:\\tmp", szDrive);

@@ -12,15 +12,17 @@
 #define PACK_MAX_NAME 64
 #define PACK_BUF_SIZE 4096
 
-// Error numbers of the reader and the writer.
-enum {
-    PACK_ERR_NULL_ARG = 150, PACK_ERR_PATH_LEN = 151, PACK_ERR_NO_SOURCE = 152,
-    PACK_ERR_NO_CONTAINER = 153, PACK_ERR_DELETE = 154, PACK_ERR_SIZE = 155,
-    PACK_ERR_OPEN = 156, PACK_ERR_WRITE = 157, PACK_ERR_NO_DEST = 158,
-    PACK_ERR_HEADER_READ = 159, PACK_ERR_MAGIC = 160, PACK_ERR_NAME_LEN = 161,
-    PACK_ERR_DATA_LEN = 162, PACK_ERR_PAST_END = 163, PACK_ERR_NAME_READ = 164,
-    PACK_ERR_OUTPUT = 165, PACK_ERR_CONTENT_READ = 166
-};
+// Error numbers, X(name, number): those that utl_FileUnpack can set (the
+// install driver hands them on; the writer sets some of them too), and those
+// that only the writer sets. The enum is made of both lists.
+#define PACK_READER_ERRORS(X) \
+    X(PACK_ERR_NULL_ARG, 150) X(PACK_ERR_PATH_LEN, 151) X(PACK_ERR_NO_SOURCE, 152) X(PACK_ERR_SIZE, 155) \
+    X(PACK_ERR_OPEN, 156) X(PACK_ERR_WRITE, 157) X(PACK_ERR_NO_DEST, 158) X(PACK_ERR_HEADER_READ, 159) \
+    X(PACK_ERR_MAGIC, 160) X(PACK_ERR_NAME_LEN, 161) X(PACK_ERR_DATA_LEN, 162) X(PACK_ERR_PAST_END, 163) \
+    X(PACK_ERR_NAME_READ, 164) X(PACK_ERR_OUTPUT, 165) X(PACK_ERR_CONTENT_READ, 166)
+#define PACK_WRITER_ERRORS(X) X(PACK_ERR_NO_CONTAINER, 153) X(PACK_ERR_DELETE, 154)
+#define PACK_ERR_ENUM(name, number) name = number,
+enum { PACK_READER_ERRORS(PACK_ERR_ENUM) PACK_WRITER_ERRORS(PACK_ERR_ENUM) };
 
 // Replaces every byte by its two's-complement negation, in place.
 void MixBuffer(BYTE* pbBuf, DWORD dwLen);

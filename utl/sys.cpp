@@ -3,12 +3,13 @@
 #include "file.h"
 #include "handle.h"
 #include "log.h"
+#include "log_lines.h"
 #include <stdlib.h>
 #include <string.h>
 
 int IsCurUserAdmin(void)
 {
-    const char* pszModule = "IsCurUserAdmin";
+    const char* pszModule = LOG_MODULE_ADMIN;
     HANDLE hToken = NULL;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &hToken)) {
         utl_SimpleLog(pszModule, "Cannot open process token");
@@ -73,7 +74,7 @@ int utl_GetSysDrive(const char* pszModule, char* pszBuf, DWORD dwSize)
 char utl_SysDriveLetter(void)
 {
     char szDrive[UTL_MAX_PATH + 1] = {0};
-    return utl_GetSysDrive("setup", szDrive, sizeof(szDrive)) ? szDrive[0] : 'C';
+    return utl_GetSysDrive(LOG_MODULE_SETUP, szDrive, sizeof(szDrive)) ? szDrive[0] : 'C';
 }
 
 unsigned long long utl_GetDiskFreeSpace(const char* pszPath)

@@ -7,6 +7,7 @@
 #include "custom_doc.h"
 #include "file.h"
 #include "log.h"
+#include "log_lines.h"
 #include "reg.h"
 #include "reginfo.h"
 #include "xml_parser.h"
@@ -31,7 +32,7 @@ enum Source { SRC_REGISTRY = 0, SRC_CUSTOM_XML, SRC_UNINSTALL_XML, SRC_CUSTOM_IN
 
 void LockLog(const char* pszModule, const char* pszText)
 {
-    utl_LogF(pszModule, "IsUninstallPrompt:%s", pszText);
+    utl_LogF(pszModule, LOGLINE_PROMPT "%s", pszText);
 }
 
 // Logs and clears the message a step gathered.
@@ -133,7 +134,7 @@ DWORD ReadIni(const char* pszModule, const char* pszRegInfo, VrfWhich eWhich, ch
     // 128 characters and the terminator.
     GetPrivateProfileStringA("Functions", "Install", "", pszPwdBuf, PWD_TEXT_MAX + 1, szPath);
     if (pszPwdBuf[0])
-        utl_LogF(pszModule, "IsUninstallPrompt:Get UninstallPwd from %s succ.", pszName);
+        utl_LogF(pszModule, LOGLINE_PROMPT "Get UninstallPwd from %s succ.", pszName);
     return dwFlag;
 }
 
@@ -203,13 +204,13 @@ int IsUninstallPrompt(const char* pszModule, char* pszPwdBuf)
     // The version is only tested for presence: any installed client counts.
     char szVersion[UTL_MAX_PATH + 1] = {0};
     if (utl_RegReadString(HKEY_LOCAL_MACHINE, KEY_CLIENT_NEW, "DisplayVersion", szVersion, UTL_MAX_PATH)) {
-        utl_LogF(pszModule, "IsUninstallPrompt:Get Version from reg succ. %s", szVersion);
-        LockLog(pszModule, "Need prompt uninstall password Dlg");
+        utl_LogF(pszModule, LOGLINE_PROMPT "Get Version from reg succ. %s", szVersion);
+        LockLog(pszModule, LOGLINE_PROMPT_NEEDED);
         return 1;
     }
     LockLog(pszModule, "Get Version from new reg failed, try old.");
     if (utl_RegReadString(HKEY_LOCAL_MACHINE, KEY_CLIENT_OLD, "DisplayVersion", szVersion, UTL_MAX_PATH)) {
-        LockLog(pszModule, "Get Version from old reg succ, return true.");
+        LockLog(pszModule, LOGLINE_PROMPT_OLD_VERSION);
         return 1;
     }
     LockLog(pszModule, "Get Version from old reg failed, return false.");
