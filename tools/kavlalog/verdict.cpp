@@ -135,7 +135,7 @@ std::string StepOf(const RunFacts& facts, const ErrInfo* pInfo)
 {
     if (!pInfo)
         return Text(T_UNKNOWN_STEP);
-    if (pInfo->dwErr == 0 && facts.bMsi)
+    if (pInfo->dwErr == DRV_ERR_NONE && facts.bMsi)
         return Text(T_STEP_MSI);
     if (pInfo->step.pszEnglish == kReaderStep.pszEnglish && !facts.strUnpackFile.empty()) {
         if (_stricmp(facts.strUnpackFile.c_str(), PAYLOAD_COMPONENT) == 0)

@@ -6,7 +6,6 @@
 #include "link.h"
 #include "proc.h"
 #include <windows.h>
-#include <algorithm>
 #include <map>
 #include <set>
 #include <ctype.h>
